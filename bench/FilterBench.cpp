@@ -1,0 +1,143 @@
+// Throughput of every add-on's Run on a photograph-sized image, beside memcpy of the same bytes
+// measured in the same run. Each result is reported in megapixels per second and as a ratio to
+// memcpy, since only ratios from one run compare on a shared machine.
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include <Bitmap.h>
+
+#include "AddonLoader.h"
+
+namespace {
+
+const int32 kWidth = 6000;
+const int32 kHeight = 4000;
+const int64 kPixels = (int64)kWidth * kHeight;
+const int kRepetitions = 3;
+
+// The add-ons measured, by file name.
+const char* const kAddons[] = {
+	"CopyThrough",
+};
+
+void
+SetPixelRate(benchmark::State& state)
+{
+	state.counters["MP/s"] = benchmark::Counter((double)kPixels * state.iterations() / 1e6,
+		benchmark::Counter::kIsRate);
+}
+
+std::unique_ptr<BBitmap>
+MakeSource()
+{
+	auto source = std::make_unique<BBitmap>(BRect(0, 0, kWidth - 1, kHeight - 1), B_RGBA32);
+	uint32* words = static_cast<uint32*>(source->Bits());
+	uint32 state = 12345;
+	for (int64 i = 0; i < kPixels; i++) {
+		state = state * 1664525u + 1013904223u;
+		// Colour channels between 1 and 245 keep every filter on its normal path.
+		uint32 word = state >> 24 << 24;
+		for (int shift = 0; shift < 24; shift += 8)
+			word |= (1 + ((state >> shift) & 0xff) % 245) << shift;
+		words[i] = word;
+	}
+	return source;
+}
+
+BBitmap*
+SharedSource()
+{
+	static std::unique_ptr<BBitmap> source = MakeSource();
+	return source.get();
+}
+
+// The yardstick: copying the image's bytes into memory that is already touched.
+void
+BM_Memcpy(benchmark::State& state)
+{
+	BBitmap* source = SharedSource();
+	std::vector<uint8> destination(source->BitsLength(), 1);
+	for (auto _ : state) {
+		memcpy(destination.data(), source->Bits(), source->BitsLength());
+		benchmark::DoNotOptimize(destination.data());
+		benchmark::ClobberMemory();
+	}
+	SetPixelRate(state);
+}
+
+// One Run, the destination's allocation and release included.
+void
+BM_Filter(benchmark::State& state, const std::string& path)
+{
+	std::string error;
+	std::shared_ptr<Addon> addon = Addon::Load(path, error);
+	FilterPtr filter = addon != nullptr ? addon->Instantiate(error) : FilterPtr(NULL, {});
+	if (filter == nullptr) {
+		state.SkipWithError(error.c_str());
+		return;
+	}
+	BBitmap* source = SharedSource();
+	for (auto _ : state) {
+		std::unique_ptr<BBitmap> result(filter->Run(source));
+		benchmark::DoNotOptimize(result.get());
+	}
+	SetPixelRate(state);
+}
+
+// Prints, after the usual table, each benchmark's megapixels per second over memcpy's.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+	void ReportRuns(const std::vector<Run>& runs) override
+	{
+		ConsoleReporter::ReportRuns(runs);
+		for (const Run& run : runs) {
+			if (run.error_occurred || run.run_type != Run::RT_Aggregate || run.aggregate_name != "median")
+				continue;
+			auto rate = run.counters.find("MP/s");
+			if (rate != run.counters.end())
+				fMedians[run.run_name.function_name] = rate->second.value;
+		}
+	}
+
+	void Finalize() override
+	{
+		ConsoleReporter::Finalize();
+		auto yardstick = fMedians.find("BM_Memcpy");
+		if (yardstick == fMedians.end())
+			return;
+		printf("\n%-24s %12s %14s\n", "median of runs", "MP/s", "ratio to memcpy");
+		for (const auto& [name, rate] : fMedians)
+			printf("%-24s %12.1f %14.3f\n", name.c_str(), rate, rate / yardstick->second);
+	}
+
+private:
+	std::map<std::string, double> fMedians;
+};
+
+} // namespace
+
+int
+main(int argc, char** argv)
+{
+	benchmark::Initialize(&argc, argv);
+	benchmark::RegisterBenchmark("BM_Memcpy", BM_Memcpy)
+		->Unit(benchmark::kMillisecond)
+		->Repetitions(kRepetitions)
+		->UseRealTime();
+	for (const char* name : kAddons) {
+		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
+		benchmark::RegisterBenchmark(name, BM_Filter, path)
+			->Unit(benchmark::kMillisecond)
+			->Repetitions(kRepetitions)
+			->UseRealTime();
+	}
+	RatioReporter reporter;
+	benchmark::RunSpecifiedBenchmarks(&reporter);
+	benchmark::Shutdown();
+	return 0;
+}
