@@ -1,0 +1,38 @@
+// Reading and writing image files: PNG through libpng, JPEG through libjpeg-turbo.
+#ifndef IMAGE_FILE_H
+#define IMAGE_FILE_H
+
+#include <memory>
+#include <string>
+
+#include <Bitmap.h>
+
+// Size limits checked from a file's header, before any pixel memory is allocated.
+struct ImageLimits {
+	int64 maxSide = 16384;
+	int64 maxPixels = 64 * 1000 * 1000;
+};
+
+// Reads the PNG or JPEG file at `path`, recognised by its content, into a new bitmap: B_RGBA32
+// when the image has alpha (a PNG alpha channel or tRNS), otherwise B_RGB32 with every fourth
+// byte 255. Returns NULL and sets `error` to a message that starts with the path when the file
+// cannot be read, is not a PNG or JPEG image, is damaged or passes `limits`.
+std::unique_ptr<BBitmap> ReadImage(const std::string& path, const ImageLimits& limits,
+	std::string& error);
+
+struct WriteOptions {
+	// zlib level for PNG, 0 to 9.
+	int pngCompression = 3;
+	// libjpeg quality for JPEG, 1 to 100.
+	int jpegQuality = 90;
+};
+
+// Writes a B_RGB32 or B_RGBA32 bitmap to `path` as PNG or JPEG, chosen by the extension
+// (.png, .jpg, .jpeg, any case); B_RGBA32 keeps its alpha in PNG. The file appears complete or
+// not at all: the data go to a temporary file in the same folder, which is synced and renamed
+// over `path`; on any failure nothing is left behind and an existing file at `path` is kept.
+// Returns false and sets `error`, starting with the path, on failure.
+bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptions& options,
+	std::string& error);
+
+#endif // IMAGE_FILE_H
