@@ -4,6 +4,8 @@
 #include <cstring>
 #include <random>
 
+#include <png.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -115,4 +117,26 @@ CaptureStdout(const std::function<void()>& work)
 		text.append(buffer, got);
 	close(capture);
 	return text;
+}
+
+BitmapPtr
+ReadSample(const std::string& name)
+{
+	std::string path = std::string(QUIMBEL_TEST_SAMPLES_DIR) + "/" + name;
+	png_image image;
+	memset(&image, 0, sizeof(image));
+	image.version = PNG_IMAGE_VERSION;
+	if (!png_image_begin_read_from_file(&image, path.c_str())) {
+		ADD_FAILURE() << path << ": " << image.message;
+		return NULL;
+	}
+	image.format = PNG_FORMAT_BGRA;
+	BitmapPtr bitmap = MakeBitmap(image.width, image.height, B_RGBA32);
+	if (!bitmap->IsValid()
+		|| !png_image_finish_read(&image, NULL, bitmap->Bits(), bitmap->BytesPerRow(), NULL)) {
+		ADD_FAILURE() << path << ": " << image.message;
+		png_image_free(&image);
+		return NULL;
+	}
+	return bitmap;
 }

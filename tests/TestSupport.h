@@ -39,6 +39,10 @@ inline uint32 Word(uint8 red, uint8 green, uint8 blue, uint8 alpha)
 // Every pixel word of a 32-bit bitmap, row by row, each row found through BytesPerRow().
 std::vector<uint32> Words(const BBitmap& bitmap);
 
+// Reads a PNG from the repository's sample images into a B_RGBA32 bitmap; the test fails if it
+// cannot. Independent of the host's own image reader, so that filter tests do not rest on it.
+BitmapPtr ReadSample(const std::string& name);
+
 // Runs `work` and returns everything it printed on standard output.
 std::string CaptureStdout(const std::function<void()>& work);
 
