@@ -1,0 +1,231 @@
+// Showing resources to people: the text of each resource, the icons as PNG files, and the info
+// command that puts both together.
+#include <cstring>
+#include <filesystem>
+
+#include <png.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ColorMap.h"
+#include "IconPng.h"
+#include "InfoCommand.h"
+#include "ResourceReader.h"
+#include "ResourceText.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct TextRow {
+	const char* label;
+	Resource resource;
+	const char* text;
+};
+
+std::vector<uint8> Data(const std::string& text)
+{
+	return std::vector<uint8>(text.begin(), text.end());
+}
+
+// A version record with the given numbers and raw description fields.
+std::vector<uint8> VersionRecord(std::vector<uint32> numbers, const std::string& shortField,
+                                 const std::string& longField)
+{
+	std::vector<uint8> record(340, 0);
+	for (size_t i = 0; i < numbers.size(); i++)
+		memcpy(record.data() + i * 4, &numbers[i], 4);
+	memcpy(record.data() + 20, shortField.data(), std::min<size_t>(shortField.size(), 64));
+	memcpy(record.data() + 84, longField.data(), std::min<size_t>(longField.size(), 256));
+	return record;
+}
+
+const uint32 kApplicationVersion = TypeCode("APPV");
+
+const TextRow kTextRows[] = {
+    {"VersionNumbers",
+     {kApplicationVersion, 1, "BEOS:APP_VERSION", VersionRecord({1, 2, 3, 5, 7}, "a", "b\n")},
+     "'APPV' 1 \"BEOS:APP_VERSION\": version 1.2.3 (final, internal 7), short description "
+     "\"a\", long description \"b\\n\""},
+    {"UnknownVariety",
+     {kApplicationVersion, 1, "BEOS:APP_VERSION", VersionRecord({0, 0, 0, 9, 0}, "", "")},
+     "'APPV' 1 \"BEOS:APP_VERSION\": version 0.0.0 (variety 9, internal 0), short "
+     "description \"\", long description \"\""},
+    {"VersionRecordTooShort",
+     {kApplicationVersion, 1, "BEOS:APP_VERSION", Data("short")},
+     "'APPV' 1 \"BEOS:APP_VERSION\": damaged version record: 5 bytes instead of 340"},
+    {"DescriptionWithoutNul",
+     {kApplicationVersion, 1, "BEOS:APP_VERSION", VersionRecord({}, std::string(64, 'x'), "")},
+     "'APPV' 1 \"BEOS:APP_VERSION\": damaged version record: a description without "
+     "terminating NUL"},
+    {"StringWithoutNul",
+     {TypeCode("MIMS"), 1, "BEOS:APP_SIG", Data("abc")},
+     "'MIMS' 1 \"BEOS:APP_SIG\": damaged string: 3 bytes without one terminating NUL"},
+    {"StringWithInnerNul",
+     {TypeCode("MIMS"), 1, "BEOS:APP_SIG", Data(std::string("a\0b\0", 4))},
+     "'MIMS' 1 \"BEOS:APP_SIG\": damaged string: 4 bytes without one terminating NUL"},
+    {"StringWithEscapes",
+     {TypeCode("MIMS"), 2, "say \"hi\"\\", Data(std::string("t\x01\"\x80\0", 5))},
+     "'MIMS' 2 \"say \\\"hi\\\"\\\\\": string \"t\\x01\\\"\\x80\""},
+    {"LargeIconWrongSize",
+     {TypeCode("ICON"), 101, "BEOS:L:STD_ICON", std::vector<uint8>(256)},
+     "'ICON' 101 \"BEOS:L:STD_ICON\": damaged large icon: 256 bytes instead of 1024"},
+    {"MessageWithFields",
+     {TypeCode("MSGG"), 1, "BEOS:FILE_TYPES", Data(std::string("\0\0\0\0\1\0\0\0", 8))},
+     "'MSGG' 1 \"BEOS:FILE_TYPES\": message of 8 bytes that this reader cannot show"},
+    {"MessageWithWhat",
+     {TypeCode("MSGG"), 1, "BEOS:FILE_TYPES", Data(std::string("SPYT\0\0\0\0", 8))},
+     "'MSGG' 1 \"BEOS:FILE_TYPES\": empty message, what 'TYPS'"},
+    {"UnknownType", {TypeCode("abcd"), -3, "", Data("x")}, "'abcd' -3 \"\": 1 byte"},
+    {"UnprintableTypeCode", {0x01020304, 0, "n", {}}, "0x01020304 0 \"n\": 0 bytes"},
+};
+
+void PrintTo(const TextRow& row, std::ostream* out)
+{
+	*out << row.label;
+}
+
+class ResourceTextRow : public testing::TestWithParam<TextRow> {};
+
+// Every resource is one line with its type code, id, quoted name and readable data; damaged
+// data are named as damaged, and nothing unprintable reaches the line.
+TEST_P(ResourceTextRow, ShowsTheResource)
+{
+	EXPECT_EQ(DescribeResource(GetParam().resource), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Resources, ResourceTextRow, testing::ValuesIn(kTextRows),
+                         [](const testing::TestParamInfo<TextRow>& info) {
+	                         return info.param.label;
+                         });
+
+// The colours of the system colour map are all different, so each has exactly one index, and
+// only the transparent index is transparent.
+TEST(ColorMap, EveryColourHasOneIndex)
+{
+	for (int index = 0; index < 256; index++) {
+		rgb_color color = SystemColor((uint8)index);
+		EXPECT_EQ(color.alpha, index == kTransparentIndex ? 0 : 255) << index;
+		if (index == kTransparentIndex)
+			continue;
+		uint8 found = 0;
+		EXPECT_TRUE(FindSystemColor(color.red, color.green, color.blue, found));
+		EXPECT_EQ(found, index);
+	}
+}
+
+struct PngImage {
+	int32 width = 0;
+	int32 height = 0;
+	std::vector<uint8> rgba;
+};
+
+PngImage ReadPng(const std::string& path)
+{
+	PngImage result;
+	png_image image;
+	memset(&image, 0, sizeof(image));
+	image.version = PNG_IMAGE_VERSION;
+	if (!png_image_begin_read_from_file(&image, path.c_str())) {
+		ADD_FAILURE() << path << ": " << image.message;
+		return result;
+	}
+	image.format = PNG_FORMAT_RGBA;
+	result.rgba.resize(PNG_IMAGE_SIZE(image));
+	if (!png_image_finish_read(&image, NULL, result.rgba.data(), 0, NULL)) {
+		ADD_FAILURE() << path << ": " << image.message;
+		return result;
+	}
+	result.width = (int32)image.width;
+	result.height = (int32)image.height;
+	return result;
+}
+
+std::string ScratchFolder(const std::string& name)
+{
+	std::string folder = testing::TempDir() + "/resources-" + name;
+	std::filesystem::remove_all(folder);
+	std::filesystem::create_directories(folder);
+	return folder;
+}
+
+// The info command shows the filter and every resource of an add-on, and writes both icons as
+// PNG images whose pixels are the icon's colours, transparent where the icon is.
+TEST(InfoCommand, ShowsAnAddonAndWritesItsIcons)
+{
+	std::string path = AddonPath("CopyThrough");
+	std::string folder = ScratchFolder("icons");
+	int status = -1;
+	std::string printed = CaptureStdout([&] { status = RunInfo({path}, folder); });
+	EXPECT_EQ(status, 0);
+	std::string large = folder + "/CopyThrough-large.png";
+	std::string mini = folder + "/CopyThrough-mini.png";
+	EXPECT_EQ(printed,
+	          path + "\n" +
+	              "  filter id 100, name \"My\"\n"
+	              "  'ICON' 101 \"BEOS:L:STD_ICON\": large icon, 32 x 32 pixels\n"
+	              "  'MICN' 101 \"BEOS:M:STD_ICON\": mini icon, 16 x 16 pixels\n"
+	              "  'MIMS' 2 \"BEOS:TYPE\": string \"application/x-vnd.Be-elfexecutable\"\n"
+	              "  'APPV' 1 \"BEOS:APP_VERSION\": version 0.0.0 (development, internal 0), short "
+	              "description \"QuimbelFilter\", long description \"QuimbelFilter\\t\"\n"
+	              "  'MIMS' 1 \"BEOS:APP_SIG\": string \"\"\n"
+	              "  'MSGG' 1 \"BEOS:FILE_TYPES\": empty message\n"
+	              "  wrote " +
+	              large + "\n  wrote " + mini + "\n");
+
+	std::vector<Resource> resources;
+	std::string error;
+	ASSERT_TRUE(ReadResources(path, resources, error)) << error;
+	for (const Resource& icon : resources) {
+		int32 side = IconSide(icon);
+		if (side == 0)
+			continue;
+		PngImage image = ReadPng(side == 32 ? large : mini);
+		ASSERT_EQ(image.width, side);
+		ASSERT_EQ(image.height, side);
+		for (size_t i = 0; i < icon.data.size(); i++) {
+			rgb_color color = SystemColor(icon.data[i]);
+			const uint8* pixel = &image.rgba[i * 4];
+			EXPECT_EQ(pixel[3], color.alpha) << i;
+			if (color.alpha != 0) {
+				EXPECT_EQ(pixel[0], color.red) << i;
+				EXPECT_EQ(pixel[1], color.green) << i;
+				EXPECT_EQ(pixel[2], color.blue) << i;
+			}
+		}
+	}
+}
+
+// A file that cannot be shown or whose icons cannot be written makes the command fail, while
+// the other files are still shown.
+TEST(InfoCommand, ReportsFailuresAndGoesOn)
+{
+	std::string missing = testing::TempDir() + "/resources-no-such-addon";
+	std::string printed;
+	int status = -1;
+	printed = CaptureStdout([&] { status = RunInfo({missing, AddonPath("CopyThrough")}, ""); });
+	EXPECT_EQ(status, 1);
+	EXPECT_THAT(printed, testing::HasSubstr("'ICON' 101"));
+
+	std::string noFolder = testing::TempDir() + "/resources-no-such-folder";
+	printed = CaptureStdout([&] { status = RunInfo({AddonPath("CopyThrough")}, noFolder); });
+	EXPECT_EQ(status, 1);
+	EXPECT_FALSE(std::filesystem::exists(noFolder));
+}
+
+// Writing an icon fails with a message naming the file, and leaves no partial file, when the
+// folder does not exist or the resource is not an icon.
+TEST(IconPng, RefusesAndLeavesNothing)
+{
+	std::string folder = ScratchFolder("icon-failures");
+	Resource icon{TypeCode("MICN"), 101, "BEOS:M:STD_ICON", std::vector<uint8>(256, 3)};
+	Resource broken{TypeCode("MICN"), 101, "BEOS:M:STD_ICON", std::vector<uint8>(255, 3)};
+	std::string error;
+	EXPECT_FALSE(WriteIconPng(icon, folder + "/missing/icon.png", error));
+	EXPECT_THAT(error, testing::StartsWith(folder + "/missing/icon.png: cannot create: "));
+	EXPECT_FALSE(WriteIconPng(broken, folder + "/broken.png", error));
+	EXPECT_EQ(error, folder + "/broken.png: the resource is not a complete icon");
+	EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+} // namespace
