@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ColorMap.h"
@@ -41,6 +42,8 @@ bool WriteIconPng(const Resource& icon, const std::string& path, std::string& er
 		error = path + ": cannot create: " + strerror(errno);
 		return false;
 	}
+	// mkstemp makes the file private; an icon is as readable as any other image.
+	fchmod(fd, 0644);
 	FILE* file = fdopen(fd, "wb");
 	if (file == NULL) {
 		error = path + ": cannot create: " + strerror(errno);
