@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -35,10 +37,13 @@ class ResourceSourceFiles : public testing::Test {
 protected:
 	void SetUp() override
 	{
-		folder = testing::TempDir() + "/resource-source";
+		// Each test process has its own folder, so that tests can run in parallel.
+		folder = testing::TempDir() + "/resource-source-" + std::to_string(getpid());
 		std::filesystem::remove_all(folder);
 		std::filesystem::create_directories(folder);
 	}
+
+	void TearDown() override { std::filesystem::remove_all(folder); }
 
 	std::string Write(const std::string& name, const std::string& text)
 	{

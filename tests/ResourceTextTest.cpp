@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include <png.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -141,9 +142,15 @@ PngImage ReadPng(const std::string& path)
 	return result;
 }
 
+// A path of its own for this test process in the temporary folder.
+std::string ScratchPath(const std::string& name)
+{
+	return testing::TempDir() + "/resources-" + std::to_string(getpid()) + "-" + name;
+}
+
 std::string ScratchFolder(const std::string& name)
 {
-	std::string folder = testing::TempDir() + "/resources-" + name;
+	std::string folder = ScratchPath(name);
 	std::filesystem::remove_all(folder);
 	std::filesystem::create_directories(folder);
 	return folder;
@@ -194,20 +201,21 @@ TEST(InfoCommand, ShowsAnAddonAndWritesItsIcons)
 			}
 		}
 	}
+	std::filesystem::remove_all(folder);
 }
 
 // A file that cannot be shown or whose icons cannot be written makes the command fail, while
 // the other files are still shown.
 TEST(InfoCommand, ReportsFailuresAndGoesOn)
 {
-	std::string missing = testing::TempDir() + "/resources-no-such-addon";
+	std::string missing = ScratchPath("no-such-addon");
 	std::string printed;
 	int status = -1;
 	printed = CaptureStdout([&] { status = RunInfo({missing, AddonPath("CopyThrough")}, ""); });
 	EXPECT_EQ(status, 1);
 	EXPECT_THAT(printed, testing::HasSubstr("'ICON' 101"));
 
-	std::string noFolder = testing::TempDir() + "/resources-no-such-folder";
+	std::string noFolder = ScratchPath("no-such-folder");
 	printed = CaptureStdout([&] { status = RunInfo({AddonPath("CopyThrough")}, noFolder); });
 	EXPECT_EQ(status, 1);
 	EXPECT_FALSE(std::filesystem::exists(noFolder));
@@ -226,6 +234,7 @@ TEST(IconPng, RefusesAndLeavesNothing)
 	EXPECT_FALSE(WriteIconPng(broken, folder + "/broken.png", error));
 	EXPECT_EQ(error, folder + "/broken.png: the resource is not a complete icon");
 	EXPECT_TRUE(std::filesystem::is_empty(folder));
+	std::filesystem::remove_all(folder);
 }
 
 } // namespace

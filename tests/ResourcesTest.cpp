@@ -9,6 +9,7 @@
 
 #include <gelf.h>
 #include <libelf.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -52,10 +53,16 @@ std::vector<char> FileBytes(const std::string& path)
 	return std::vector<char>(std::istreambuf_iterator<char>(file), {});
 }
 
-// A file in the test's own temporary folder holding `bytes`.
+// A path of its own for this test process in the temporary folder.
+std::string ScratchPath(const std::string& name)
+{
+	return testing::TempDir() + "/resources-" + std::to_string(getpid()) + "-" + name;
+}
+
+// A scratch file holding `bytes`; the test removes it when done.
 std::string WriteScratchFile(const std::string& name, const std::vector<char>& bytes)
 {
-	std::string path = testing::TempDir() + "/resources-" + name;
+	std::string path = ScratchPath(name);
 	std::ofstream file(path, std::ios::binary | std::ios::trunc);
 	file.write(bytes.data(), (std::streamsize)bytes.size());
 	return path;
@@ -174,6 +181,7 @@ TEST_P(AddonResources, SurviveStripping)
 	std::vector<Resource> kept;
 	std::string error;
 	ASSERT_TRUE(ReadResources(stripped, kept, error)) << error;
+	std::filesystem::remove(stripped);
 	ASSERT_EQ(kept.size(), resources.size());
 	for (size_t i = 0; i < kept.size(); i++) {
 		EXPECT_EQ(kept[i].type, resources[i].type);
@@ -351,6 +359,7 @@ TEST_P(DamagedFile, GivesItsMessage)
 	EXPECT_TRUE(resources.empty());
 	EXPECT_THAT(error, testing::StartsWith(path + ": "));
 	EXPECT_THAT(error, testing::HasSubstr(GetParam().message));
+	std::filesystem::remove(path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, DamagedFile, testing::ValuesIn(kDamageRows),
@@ -361,8 +370,7 @@ INSTANTIATE_TEST_SUITE_P(Damage, DamagedFile, testing::ValuesIn(kDamageRows),
 // A path that names no readable regular file gives a message naming it.
 TEST(ResourceReader, RefusesWhatIsNoFile)
 {
-	for (const std::string& path :
-	     {testing::TempDir() + "/resources-missing", testing::TempDir()}) {
+	for (const std::string& path : {ScratchPath("missing"), testing::TempDir()}) {
 		std::vector<Resource> resources;
 		std::string error;
 		EXPECT_FALSE(ReadResources(path, resources, error));
