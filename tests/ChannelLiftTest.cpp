@@ -122,16 +122,6 @@ Outcome ModelRun(const BBitmap& source)
 	return outcome;
 }
 
-struct LiftCase {
-	const char* label;
-	int32 width;
-	int32 height;
-	std::vector<uint32> pixels;
-	// Empty when Run must return NULL.
-	std::vector<uint32> expected;
-	const char* printed;
-};
-
 std::vector<uint32> Repeated(int32 count, uint32 word)
 {
 	return std::vector<uint32>(count, word);
@@ -143,44 +133,85 @@ std::vector<uint32> Joined(std::vector<uint32> first, const std::vector<uint32>&
 	return first;
 }
 
+BitmapPtr MakeImage(int32 width, int32 height, const std::vector<uint32>& pixels)
+{
+	BitmapPtr image = MakeBitmap(width, height, B_RGBA32);
+	EXPECT_EQ(pixels.size(), static_cast<size_t>(width * height));
+	for (int32 i = 0; i < width * height; i++)
+		SetWordAt(*image, i % width, i / width, pixels[i]);
+	return image;
+}
+
+struct PixelCase {
+	const char* label;
+	uint32 pixel;
+	uint32 expected;
+};
+
+const PixelCase kPixelCases[] = {
+    // The choice.
+    {"GreenChosen", Word(20, 10, 40, 7), Word(40, 20, 80, 7)},
+    {"RedThenBlue", Word(100, 200, 50, 9), Word(120, 240, 60, 9)},
+    {"RedZeroCannotWin", Word(0, 50, 100, 4), Word(0, 60, 120, 4)},
+    {"NoGreenBlueBelowStart", Word(5, 0, 200, 3), Word(5, 0, 210, 3)},
+    {"RedEqualGreen", Word(30, 30, 30, 255), Word(40, 40, 40, 255)},
+    {"RedEqualBlue", Word(30, 60, 30, 1), Word(40, 80, 40, 1)},
+    {"GreenEqualBlue", Word(50, 40, 40, 2), Word(62, 50, 50, 2)},
+    // Clamping of the rescaled channels, wrap-around of the chosen one.
+    {"GreenClamped", Word(10, 200, 100, 5), Word(20, 255, 200, 5)},
+    {"BothClamped", Word(100, 250, 240, 6), Word(110, 255, 255, 6)},
+    {"RedWraps", Word(250, 251, 252, 8), Word(4, 4, 4, 8)},
+    {"BlueWraps", Word(250, 251, 248, 10), Word(2, 2, 2, 10)},
+    {"WrapsToZero", Word(246, 250, 255, 11), Word(0, 0, 0, 11)},
+    // The precision rule: 15 x (6 / 5) is taken as 18.
+    {"ProductRoundedToDouble", Word(6, 5, 9, 20), Word(18, 15, 27, 20)},
+};
+
+void PrintTo(const PixelCase& c, std::ostream* out)
+{
+	*out << c.label;
+}
+
+class ChannelLiftPixels : public testing::TestWithParam<PixelCase> {};
+
+// As the first and only pixel of an image, the pixel comes out as listed, silently.
+TEST_P(ChannelLiftPixels, AsTheOnlyPixel)
+{
+	BitmapPtr source = MakeImage(1, 1, {GetParam().pixel});
+	Outcome expected{true, {GetParam().expected}, ""};
+	EXPECT_EQ(RunFilter(source.get()), expected);
+}
+
+// Each of these pixels comes out the same whatever precedes it, so an image filled with it,
+// wide enough for the several-at-a-time path, comes out filled with the listed result.
+TEST_P(ChannelLiftPixels, FillingAnImage)
+{
+	const int32 kWidth = 19;
+	const int32 kHeight = 2;
+	BitmapPtr source = MakeImage(kWidth, kHeight, Repeated(kWidth * kHeight, GetParam().pixel));
+	Outcome expected{true, Repeated(kWidth * kHeight, GetParam().expected), ""};
+	EXPECT_EQ(RunFilter(source.get()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pixels, ChannelLiftPixels, testing::ValuesIn(kPixelCases),
+                         [](const testing::TestParamInfo<PixelCase>& info) {
+	                         return info.param.label;
+                         });
+
+struct ImageCase {
+	const char* label;
+	int32 width;
+	int32 height;
+	std::vector<uint32> pixels;
+	// Empty when Run must return NULL.
+	std::vector<uint32> expected;
+	const char* printed;
+};
+
 const uint32 kBlack = Word(0, 0, 0, 255);
 
-const LiftCase kLiftCases[] = {
-    // The first pixel's choice.
-    {"GreenChosen", 1, 1, {Word(20, 10, 40, 7)}, {Word(40, 20, 80, 7)}, ""},
-    {"RedThenBlue", 1, 1, {Word(100, 200, 50, 9)}, {Word(120, 240, 60, 9)}, ""},
-    {"RedZeroCannotWin", 1, 1, {Word(0, 50, 100, 4)}, {Word(0, 60, 120, 4)}, ""},
-    {"NoGreenBlueBelowStart", 1, 1, {Word(5, 0, 200, 3)}, {Word(5, 0, 210, 3)}, ""},
-    // Ties.
-    {"RedEqualGreenGivesGreen", 1, 1, {Word(30, 30, 30, 255)}, {Word(40, 40, 40, 255)}, ""},
-    {"RedEqualBlueGivesRed", 1, 1, {Word(30, 60, 30, 1)}, {Word(40, 80, 40, 1)}, ""},
-    {"GreenEqualBlueGivesGreen", 1, 1, {Word(50, 40, 40, 2)}, {Word(62, 50, 50, 2)}, ""},
-    // A tie shows in the channel carried on to a pixel without green.
-    {"TieLeavesGreen",
-     2,
-     1,
-     {Word(30, 30, 30, 1), Word(200, 0, 0, 2)},
-     {Word(40, 40, 40, 1), Word(50, 10, 0, 2)},
-     ""},
-    {"TieLeavesRed",
-     2,
-     1,
-     {Word(30, 60, 30, 3), Word(0, 0, 0, 4)},
-     {Word(40, 80, 40, 3), Word(10, 0, 0, 4)},
-     ""},
-    {"TieLeavesGreenAfterEight", 9, 1,
-     Joined(Repeated(8, Word(30, 30, 30, 1)), {Word(200, 0, 0, 2)}),
-     Joined(Repeated(8, Word(40, 40, 40, 1)), {Word(50, 10, 0, 2)}), ""},
-    {"TieLeavesRedAfterEight", 9, 1, Joined(Repeated(8, Word(30, 60, 30, 3)), {Word(0, 0, 0, 4)}),
-     Joined(Repeated(8, Word(40, 80, 40, 3)), {Word(10, 0, 0, 4)}), ""},
-    // Clamping of the rescaled channels, wrap-around of the chosen one.
-    {"GreenClamped", 1, 1, {Word(10, 200, 100, 5)}, {Word(20, 255, 200, 5)}, ""},
-    {"BothClamped", 1, 1, {Word(100, 250, 240, 6)}, {Word(110, 255, 255, 6)}, ""},
-    {"RedWraps", 1, 1, {Word(250, 251, 252, 8)}, {Word(4, 4, 4, 8)}, ""},
-    {"BlueWraps", 1, 1, {Word(250, 251, 248, 10)}, {Word(2, 2, 2, 10)}, ""},
-    {"WrapsToZero", 1, 1, {Word(246, 250, 255, 11)}, {Word(0, 0, 0, 11)}, ""},
-    {"ProductRoundedToDouble", 1, 1, {Word(6, 5, 9, 20)}, {Word(18, 15, 27, 20)}, ""},
-    // State carried to a pixel without green.
+const ImageCase kImageCases[] = {
+    // State carried to a pixel without green, also out of a run of eight and across rows.
     {"CarriedGreen",
      2,
      1,
@@ -219,6 +250,24 @@ const LiftCase kLiftCases[] = {
     {"CarriedBlueAfterEight", 9, 1,
      Joined(Repeated(8, Word(100, 200, 50, 17)), {Word(200, 0, 90, 18)}),
      Joined(Repeated(8, Word(120, 240, 60, 17)), {Word(255, 0, 100, 18)}), ""},
+    // A tie shows in the channel carried on.
+    {"TieLeavesGreen",
+     2,
+     1,
+     {Word(30, 30, 30, 1), Word(200, 0, 0, 2)},
+     {Word(40, 40, 40, 1), Word(50, 10, 0, 2)},
+     ""},
+    {"TieLeavesRed",
+     2,
+     1,
+     {Word(30, 60, 30, 3), Word(0, 0, 0, 4)},
+     {Word(40, 80, 40, 3), Word(10, 0, 0, 4)},
+     ""},
+    {"TieLeavesGreenAfterEight", 9, 1,
+     Joined(Repeated(8, Word(30, 30, 30, 1)), {Word(200, 0, 0, 2)}),
+     Joined(Repeated(8, Word(40, 40, 40, 1)), {Word(50, 10, 0, 2)}), ""},
+    {"TieLeavesRedAfterEight", 9, 1, Joined(Repeated(8, Word(30, 60, 30, 3)), {Word(0, 0, 0, 4)}),
+     Joined(Repeated(8, Word(40, 80, 40, 3)), {Word(10, 0, 0, 4)}), ""},
     // A level of 0 left by a wrap.
     {"LevelZeroThenGreen",
      2,
@@ -244,47 +293,28 @@ const LiftCase kLiftCases[] = {
      {0, 0, 0, 0, Word(40, 20, 80, 4), Word(0, 10, 0, 5)},
      "Hmm\nHmm\n"},
     {"AllBlack", 3, 4, Repeated(12, kBlack), Repeated(12, 0), "Hmm\nHmm\nHmm\nHmm\n"},
+    {"AllBlackWide", 20, 2, Repeated(40, kBlack), Repeated(40, 0), "Hmm\nHmm\n"},
 };
 
-void PrintTo(const LiftCase& c, std::ostream* out)
+void PrintTo(const ImageCase& c, std::ostream* out)
 {
 	*out << c.label;
 }
 
-class ChannelLiftCases : public testing::TestWithParam<LiftCase> {};
+class ChannelLiftImages : public testing::TestWithParam<ImageCase> {};
 
 // Each listed image gives exactly the listed pixels, or NULL, and exactly the listed lines on
 // standard output.
-TEST_P(ChannelLiftCases, GiveTheListedPixelsAndLines)
+TEST_P(ChannelLiftImages, GiveTheListedPixelsAndLines)
 {
-	const LiftCase& c = GetParam();
-	BitmapPtr source = MakeBitmap(c.width, c.height, B_RGBA32);
-	ASSERT_EQ(c.pixels.size(), static_cast<size_t>(c.width * c.height));
-	for (int32 i = 0; i < c.width * c.height; i++)
-		SetWordAt(*source, i % c.width, i / c.width, c.pixels[i]);
-
+	const ImageCase& c = GetParam();
+	BitmapPtr source = MakeImage(c.width, c.height, c.pixels);
 	Outcome expected{!c.expected.empty(), c.expected, c.printed};
 	EXPECT_EQ(RunFilter(source.get()), expected);
 }
 
-// A one-pixel case whose pixel has green chooses from that pixel alone, so a run of it, long
-// enough for the several-at-a-time path, gives a run of the same result.
-TEST_P(ChannelLiftCases, OnePixelCasesRepeatInRuns)
-{
-	const LiftCase& c = GetParam();
-	if (c.pixels.size() != 1 || (c.pixels[0] & 0xff00) == 0)
-		GTEST_SKIP() << "not a one-pixel case with green";
-	const int32 kRun = 19;
-	BitmapPtr source = MakeBitmap(kRun, 2, B_RGBA32);
-	for (int32 i = 0; i < kRun * 2; i++)
-		SetWordAt(*source, i % kRun, i / kRun, c.pixels[0]);
-
-	Outcome expected{true, Repeated(kRun * 2, c.expected[0]), ""};
-	EXPECT_EQ(RunFilter(source.get()), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Images, ChannelLiftCases, testing::ValuesIn(kLiftCases),
-                         [](const testing::TestParamInfo<LiftCase>& info) {
+INSTANTIATE_TEST_SUITE_P(Images, ChannelLiftImages, testing::ValuesIn(kImageCases),
+                         [](const testing::TestParamInfo<ImageCase>& info) {
 	                         return info.param.label;
                          });
 

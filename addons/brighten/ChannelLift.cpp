@@ -40,19 +40,26 @@ LiftOutcome LiftPixel(LiftState& state, rgb_color& c)
 	if (state.level == 0)
 		return kLevelZero;
 
+	// The chosen channel is raised, wrapping in its 8 bits, and its new value is the new level.
 	double level = state.level;
-	double ratioRed = c.red / level;
-	double ratioGreen = c.green / level;
-	double ratioBlue = c.blue / level;
+	double ratioRed = 1.0;
+	double ratioGreen = 1.0;
+	double ratioBlue = 1.0;
 	if (state.channel == kRedChannel) {
-		ratioRed = 1.0;
-		state.level = c.red = c.red + kStep;
+		ratioGreen = c.green / level;
+		ratioBlue = c.blue / level;
+		c.red = static_cast<uint8>(c.red + kStep);
+		state.level = c.red;
 	} else if (state.channel == kGreenChannel) {
-		ratioGreen = 1.0;
-		state.level = c.green = c.green + kStep;
+		ratioRed = c.red / level;
+		ratioBlue = c.blue / level;
+		c.green = static_cast<uint8>(c.green + kStep);
+		state.level = c.green;
 	} else {
-		ratioBlue = 1.0;
-		state.level = c.blue = c.blue + kStep;
+		ratioRed = c.red / level;
+		ratioGreen = c.green / level;
+		c.blue = static_cast<uint8>(c.blue + kStep);
+		state.level = c.blue;
 	}
 	c.red = Rescaled(state.level, ratioRed);
 	c.green = Rescaled(state.level, ratioGreen);

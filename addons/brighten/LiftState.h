@@ -1,4 +1,4 @@
-// The working state the brighten filter carries from pixel to pixel, and its four-pixel path.
+// The working state the brighten filter carries from pixel to pixel, and its vector path.
 #ifndef LIFT_STATE_H
 #define LIFT_STATE_H
 
@@ -23,8 +23,9 @@ struct LiftState {
 };
 
 // Rescaled channels are new level x (channel / old level): the quotient and the product are each
-// rounded to double, then truncated toward zero and clamped at 255. So where the exact product
-// falls just short of a whole number, the result is that number: 15 x (6 / 5) gives 18, not 17.
+// rounded to double, then truncated toward zero and clamped at 255. A product that falls short of
+// a whole number by less than half a unit in its last place so counts as that number: 15 x
+// (6 / 5) gives 18, where the exact product of 15 and the double nearest 1.2 would give 17.
 
 // Lifts pixel words from `source` into `destination` in blocks of a few pixels, as long as every
 // pixel of a block has green, and at most `count`; returns how many it lifted and leaves `state`
