@@ -66,8 +66,8 @@ BBitmap* Inverter::Run(BBitmap* source)
 	for (int32 i = 0; i < 256; i++)
 		invertTable[i] = 255 - i;
 
-	// One load a pixel, one table load a colour channel and a byte store for each of the four
-	// bytes measured fastest; unrolling lets the loads of neighbouring pixels overlap.
+	// One load a pixel and one table load a colour channel; the compiler merges the four byte
+	// stores into one, and unrolling lets the loads of neighbouring pixels overlap.
 	static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixel words are read in x86 order");
 	const uint32* from = static_cast<const uint32*>(source->Bits());
 	const uint32* end = from + pixels;
@@ -75,10 +75,10 @@ BBitmap* Inverter::Run(BBitmap* source)
 #pragma GCC unroll 4
 	for (; from != end; from++, to += 4) {
 		uint32 word = *from;
-		to[0] = invertTable[word & 0xff];
-		to[1] = invertTable[word >> 8 & 0xff];
-		to[2] = invertTable[word >> 16 & 0xff];
-		to[3] = word >> 24;
+		to[0] = invertTable[static_cast<uint8>(word)];
+		to[1] = invertTable[static_cast<uint8>(word >> 8)];
+		to[2] = invertTable[static_cast<uint8>(word >> 16)];
+		to[3] = static_cast<uint8>(word >> 24);
 	}
 	return destination;
 }
