@@ -412,9 +412,7 @@ struct RefusedCase {
 
 const RefusedCase kRefused[] = {
     {"EightBitIndexed", BRect(0, 0, 9, 9), B_CMAP8, FailingAllocation::kGrantAll},
-    {"TwentyFourBit", BRect(0, 0, 9, 9), B_RGB24, FailingAllocation::kGrantAll},
     {"LeftNotZero", BRect(3, 0, 12, 9), B_RGBA32, FailingAllocation::kGrantAll},
-    {"TopNotZero", BRect(0, 4, 9, 13), B_RGB32, FailingAllocation::kGrantAll},
     {"NoPixelMemory", BRect(0, 0, 99999, 99999), B_RGBA32, FailingAllocation::kGrantAll},
     {"DestinationRefused", BRect(0, 0, 9, 9), B_RGBA32, 0},
 };

@@ -104,22 +104,6 @@ TEST(Inverter, NamedPixel)
 	EXPECT_EQ(memcmp(result->Bits(), expected, 4), 0);
 }
 
-// A photograph comes out as its exact negative, alpha untouched.
-TEST(Inverter, Photograph)
-{
-	FilterPtr filter = LoadFilter("Inverter");
-	ASSERT_NE(filter, nullptr);
-	BitmapPtr source = ReadSample("chelsea.png");
-	ASSERT_NE(source, nullptr);
-
-	BitmapPtr result(filter->Run(source.get()));
-	ASSERT_NE(result, nullptr);
-	std::vector<uint32> expected = Words(*source);
-	for (uint32& word : expected)
-		word = Inverted(word);
-	EXPECT_EQ(Words(*result), expected);
-}
-
 struct FailureCase {
 	const char* label;
 	BRect bounds;
