@@ -11,7 +11,7 @@
 
 class FailingAllocation {
 public:
-	static const int32_t kGrantAll = INT32_MAX;
+	static constexpr int32_t kGrantAll = INT32_MAX;
 
 	explicit FailingAllocation(int32_t granted);
 	~FailingAllocation();
