@@ -22,7 +22,9 @@ const int kRepetitions = 3;
 
 // The add-ons measured, by file name.
 const char* const kAddons[] = {
+	"ChannelLift",
 	"CopyThrough",
+	"Inverter",
 };
 
 void

@@ -23,7 +23,9 @@ struct AddonRow {
 
 // One row per add-on: the file it is built as, and what its filter object must carry.
 const AddonRow kAddons[] = {
+	{"ChannelLift", 1, "Brighten"},
 	{"CopyThrough", 100, "My"},
+	{"Inverter", 0x6E656761, "Negative"},
 };
 
 void

@@ -107,6 +107,24 @@ TEST_P(BadBitmap, IsRefusedWithoutMemory)
 INSTANTIATE_TEST_SUITE_P(Bounds, BadBitmap, testing::ValuesIn(kBadBitmaps),
 	[](const testing::TestParamInfo<BadCase>& info) { return info.param.label; });
 
+// In both 32-bit colour spaces every row is exactly 4 bytes a column, so that the rows of pixel
+// memory follow each other without gaps and the whole image is one run of pixel words.
+TEST(BitmapLayout, ThirtyTwoBitRowsHaveNoGaps)
+{
+	for (color_space space : {B_RGB32, B_RGBA32}) {
+		for (float right : {0.0f, 1.0f, 2.0f, 3.0f, 4.5f, 6.0f, 14.25f, 99.0f, 1022.0f}) {
+			for (BRect bounds : {BRect(0, 0, right, 2), BRect(-7.5f, 3, right, 4.2f)}) {
+				BBitmap bitmap(bounds, space);
+				ASSERT_TRUE(bitmap.IsValid());
+				int32 columns = bounds.IntegerWidth() + 1;
+				int32 rows = bounds.IntegerHeight() + 1;
+				EXPECT_EQ(bitmap.BytesPerRow(), 4 * columns) << "right " << right;
+				EXPECT_EQ(bitmap.BitsLength(), 4 * columns * rows) << "right " << right;
+			}
+		}
+	}
+}
+
 // New pixel memory is zero, small or large, also when it reuses memory a freed bitmap wrote.
 TEST(BitmapMemory, NewMemoryIsZero)
 {
