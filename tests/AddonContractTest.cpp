@@ -24,6 +24,8 @@ struct AddonRow {
 // One row per add-on: the file it is built as, and what its filter object must carry.
 const AddonRow kAddons[] = {
 	{"CopyThrough", 100, "My"},
+	{"Shrinker", 10, "Half"},
+	{"Enlarger", 11, "Double"},
 };
 
 void
