@@ -8,13 +8,19 @@ namespace BPrivate {
 
 namespace {
 
-// Each pass multiplies by weights of kWeightBits fraction bits. The horizontal pass drops one
-// bit less than that, so that an exact 2:1 step (two weights of one half) keeps its sum whole;
-// the final step drops the rest, rounding once, which makes a 2:1 reduction the exact rounded
-// mean of each 2 x 2 block.
+// Each pass multiplies by weights of kWeightBits fraction bits. After the first pass (along rows
+// or along columns) the sums drop one bit less than that, so that an exact 2:1 step (two weights
+// of one half) keeps its sum whole; the final step drops the rest, rounding once, which makes a
+// 2:1 reduction the exact rounded mean of each 2 x 2 block.
 const int32 kHorizontalShift = AxisWeights::kWeightBits - 1;
 const int32 kFinalShift = AxisWeights::kWeightBits + 1;
 const uint32 kFinalHalf = 1u << (kFinalShift - 1);
+
+// Premultiplied, alpha is widened by this many bits, so that the alpha sums that colour sums are
+// divided by carry as many bits as the colour sums do, even for pixels almost transparent.
+const int32 kAlphaShift = 8;
+const int32 kAlphaFinalShift = kFinalShift + kAlphaShift;
+const float kAlphaScale = 1 << kAlphaShift;
 
 // Four channel sums a pixel, in memory order: blue, green, red, alpha.
 const int32 kLanes = 4;
@@ -29,7 +35,7 @@ const float kOpaqueSum = 255.0f * (1 << kFinalShift);
 
 // Copies columns first .. first + count - 1 of one row into 16-bit lanes, and returns whether
 // all of them are opaque. Premultiplied, the colour lanes hold colour times alpha (up to 65025),
-// which keeps every bit of a low alpha.
+// which keeps every bit of a low alpha, and alpha is shifted up by kAlphaShift.
 template <bool kPremultiplied>
 __attribute__((always_inline)) inline bool WidenRow(const uint8* row, int32 count, uint16* out)
 {
@@ -39,19 +45,20 @@ __attribute__((always_inline)) inline bool WidenRow(const uint8* row, int32 coun
 		out[0] = row[0] * factor;
 		out[1] = row[1] * factor;
 		out[2] = row[2] * factor;
-		out[3] = row[3];
+		out[3] = kPremultiplied ? row[3] << kAlphaShift : row[3];
 		alphas &= row[3];
 	}
 	return alphas == 0xff;
 }
 
 // Weighs source lanes into the columns the table names; `lanes` holds the source from the
-// table's first column on. Sums drop kHorizontalShift bits, rounding. kTaps is the table's tap
-// count, or 0 for any.
-template <int32 kTaps, typename Lane>
+// table's first column on. Sums drop kShift bits, rounding. kTaps is the table's tap count, or 0
+// for any.
+template <int32 kShift, int32 kTaps, typename Lane>
 __attribute__((always_inline)) inline void WeighRow(const Lane* lanes, const AxisWeights& columns,
                                                     uint32* out)
 {
+	const uint32 kHalf = kShift > 0 ? 1u << (kShift - 1) : 0;
 	int32 firstColumn = columns.Start(0);
 	int32 taps = kTaps != 0 ? kTaps : columns.Taps();
 	for (int32 i = 0; i < columns.Count(); i++, out += kLanes) {
@@ -64,31 +71,33 @@ __attribute__((always_inline)) inline void WeighRow(const Lane* lanes, const Axi
 				sum[lane] += weight * pixel[lane];
 		}
 		for (int32 lane = 0; lane < kLanes; lane++)
-			out[lane] = (sum[lane] + (1 << (kHorizontalShift - 1))) >> kHorizontalShift;
+			out[lane] = (sum[lane] + kHalf) >> kShift;
 	}
 }
 
-// WeighRow() for a table that halves: two weights of one half, so each sum at this scale is the
-// plain sum of the two pixels.
-template <typename Lane>
+// WeighRow() for a table that halves: with two weights of one half, each weighed sum is the
+// plain sum of the two pixels shifted up by kWeightBits - 1.
+template <int32 kShift, typename Lane>
 __attribute__((always_inline)) inline void HalveRow(const Lane* lanes, int32 count, uint32* out)
 {
 	for (int32 i = 0; i < count; i++, lanes += 2 * kLanes, out += kLanes) {
-		for (int32 lane = 0; lane < kLanes; lane++)
-			out[lane] = (uint32)lanes[lane] + lanes[kLanes + lane];
+		for (int32 lane = 0; lane < kLanes; lane++) {
+			uint32 sum = (uint32)lanes[lane] + lanes[kLanes + lane];
+			out[lane] = sum << (AxisWeights::kWeightBits - 1 - kShift);
+		}
 	}
 }
 
-template <typename Lane>
+template <int32 kShift, typename Lane>
 __attribute__((always_inline)) inline void WeighAnyRow(const Lane* lanes,
                                                        const AxisWeights& columns, uint32* out)
 {
 	if (columns.IsHalving())
-		HalveRow(lanes, columns.Count(), out);
+		HalveRow<kShift>(lanes, columns.Count(), out);
 	else if (columns.Taps() == 2)
-		WeighRow<2>(lanes, columns, out);
+		WeighRow<kShift, 2>(lanes, columns, out);
 	else
-		WeighRow<0>(lanes, columns, out);
+		WeighRow<kShift, 0>(lanes, columns, out);
 }
 
 template <typename Lane>
@@ -107,7 +116,8 @@ __attribute__((always_inline)) inline void SetWeighted(const Lane* row, uint32 w
 		sums[i] = weight * row[i];
 }
 
-// Drops kHorizontalShift bits of column sums, rounding, so that they can be weighed again.
+// Drops kHorizontalShift bits of column sums, rounding, so that they can be weighed again
+// without passing 32 bits.
 __attribute__((always_inline)) inline void NarrowSums(uint32* sums, size_t lanes)
 {
 	for (size_t i = 0; i < lanes; i++)
@@ -125,7 +135,7 @@ __attribute__((always_inline)) inline void FinishPlain(const uint32* sums, size_
 __attribute__((always_inline)) inline void FinishAlpha(const uint32* sums, size_t lanes, uint8* out)
 {
 	for (size_t i = 3; i < lanes; i += kLanes)
-		out[i] = (uint8)((sums[i] + kFinalHalf) >> kFinalShift);
+		out[i] = (uint8)((sums[i] + (1u << (kAlphaFinalShift - 1))) >> kAlphaFinalShift);
 }
 
 // Premultiplied sums of opaque pixels: every colour is its sum over the same alpha sum.
@@ -148,7 +158,7 @@ FinishPremultiplied(const uint32* sums, int32 count, float* inverses, float* sca
 	for (int32 i = 0; i < count; i++)
 		inverses[i] = (float)std::max(sums[i * kLanes + 3], 1u);
 	for (int32 i = 0; i < count; i++)
-		inverses[i] = 1.0f / inverses[i];
+		inverses[i] = kAlphaScale / inverses[i];
 	for (int32 i = 0; i < count; i++) {
 		for (int32 lane = 0; lane < kLanes; lane++)
 			scales[i * kLanes + lane] = inverses[i];
@@ -218,7 +228,7 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
 				work.keptOpaque[slot] =
 				    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
-				WeighAnyRow(work.widened.get(), columns, weighed[slot]);
+				WeighAnyRow<kHorizontalShift>(work.widened.get(), columns, weighed[slot]);
 				work.keptRow[slot] = y;
 			}
 			opaque = opaque && work.keptOpaque[slot];
@@ -274,7 +284,7 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 			first = false;
 		}
 		NarrowSums(columnSums, readLanes);
-		WeighAnyRow(columnSums, columns, sums);
+		WeighAnyRow<0>(columnSums, columns, sums);
 		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
 		             (size_t)columns.First() * 4;
 		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(), out);
