@@ -15,16 +15,16 @@ namespace {
 // What a canvas holds where nothing was drawn.
 const uint32 kMarker = Word(1, 2, 3, 4);
 
-// A bitmap filled with kMarker, locked, with a view attached over `frame` (all of it by default).
+// A bitmap filled with kMarker (every byte of it, whatever its colour space), locked, with a view
+// attached over `frame` (all of it by default).
 class Canvas {
 public:
 	Canvas(int32 width, int32 height, color_space space = B_RGBA32, BRect frame = BRect())
 	    : fBitmap(new BBitmap(BRect(0, 0, width - 1, height - 1), space, true))
 	{
-		for (int32 y = 0; y < height; y++) {
-			for (int32 x = 0; x < width; x++)
-				SetWordAt(*fBitmap, x, y, kMarker);
-		}
+		uint8* bits = static_cast<uint8*>(fBitmap->Bits());
+		for (int32 i = 0; i < fBitmap->BitsLength(); i++)
+			bits[i] = (uint8)(kMarker >> (8 * (i % 4)));
 		fView.reset(new BView(frame.IsValid() ? frame : fBitmap->Bounds(), "canvas", B_FOLLOW_NONE,
 		                      B_WILL_DRAW));
 		fBitmap->Lock();
@@ -48,8 +48,9 @@ public:
 	BView& View() { return *fView; }
 	bool Untouched() const
 	{
-		for (uint32 word : Words(*fBitmap)) {
-			if (word != kMarker)
+		const uint8* bits = static_cast<const uint8*>(fBitmap->Bits());
+		for (int32 i = 0; i < fBitmap->BitsLength(); i++) {
+			if (bits[i] != (uint8)(kMarker >> (8 * (i % 4))))
 				return false;
 		}
 		return true;
@@ -85,6 +86,7 @@ const RectangleCase kRectangles[] = {
     {"EnlargePart", BRect(0, 0, 8, 6), BRect(2, 1, 5, 4), BRect(1, 2, 10, 8), 12, 10},
     {"ReducePart", BRect(0, 0, 15, 11), BRect(3, 2, 14, 11), BRect(0, 0, 3, 2), 6, 5},
     {"NarrowerAndTaller", BRect(0, 0, 11, 2), BRect(0, 0, 11, 2), BRect(1, 1, 5, 9), 7, 11},
+    {"AllIntoOnePixel", BRect(0, 0, 15, 11), BRect(0, 0, 15, 11), BRect(2, 1, 2, 1), 4, 3},
     {"OnePixelFills", BRect(0, 0, 0, 0), BRect(0, 0, 0, 0), BRect(0, 0, 5, 5), 6, 6},
     {"SameSizeMoved", BRect(0, 0, 4, 4), BRect(0, 0, 4, 4), BRect(3, 3, 7, 7), 9, 9},
     {"ThreeToTwo", BRect(0, 0, 8, 8), BRect(0, 0, 8, 8), BRect(0, 0, 5, 5), 6, 6},

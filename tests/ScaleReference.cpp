@@ -21,8 +21,9 @@ Taps AxisTaps(int32 first, int32 count, int32 size, int32 j)
 		double from = first + j * scale;
 		double to = from + scale;
 		for (int32 i = (int32)std::floor(from); i < to; i++) {
+			// Slivers from the rounding of `to` lie past the rectangle.
 			double covered = std::min(to, i + 1.0) - std::max(from, (double)i);
-			if (covered > 0)
+			if (covered > 1e-9)
 				taps.push_back({i, covered / scale});
 		}
 		return taps;

@@ -1,5 +1,7 @@
 #include "Resampler.h"
 
+#include "Halving.h"
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -326,6 +328,8 @@ ResamplePlain(SourceRows source, DestinationRows destination, const AxisWeights&
 status_t ResamplePixels(SourceRows source, DestinationRows destination, const AxisWeights& columns,
                         const AxisWeights& rows, bool premultiplied)
 {
+	if (HalvePixels(source, destination, columns, rows, premultiplied))
+		return B_OK;
 	if (premultiplied)
 		return ResamplePremultiplied(source, destination, columns, rows);
 	return ResamplePlain(source, destination, columns, rows);
