@@ -1,10 +1,14 @@
 #include "Resampler.h"
 
-#include "Halving.h"
-
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
+
+#include <emmintrin.h>
+
+#include "Halving.h"
 
 namespace BPrivate {
 
@@ -14,7 +18,7 @@ namespace {
 // or along columns) the sums drop one bit less than that, so that an exact 2:1 step (two weights
 // of one half) keeps its sum whole; the final step drops the rest, rounding once, which makes a
 // 2:1 reduction the exact rounded mean of each 2 x 2 block.
-const int32 kHorizontalShift = AxisWeights::kWeightBits - 1;
+const int32 kFirstPassShift = AxisWeights::kWeightBits - 1;
 const int32 kFinalShift = AxisWeights::kWeightBits + 1;
 const uint32 kFinalHalf = 1u << (kFinalShift - 1);
 
@@ -32,8 +36,12 @@ const int32 kLanes = 4;
 // and below the smallest distance from a half that an exact 2:1 reduction can give (1/2040).
 const float kRoundingBias = 0.5f + 1.0f / 4096;
 
-// Alpha sum of a pixel made only from opaque pixels.
+// What colour sums are divided by where every pixel read is opaque: 255 at the full weight of
+// both passes.
 const float kOpaqueSum = 255.0f * (1 << kFinalShift);
+
+// Finished rows from this length on go to the destination with streaming stores.
+const size_t kStreamingRowBytes = 16 << 10;
 
 // Copies columns first .. first + count - 1 of one row into 16-bit lanes, and returns whether
 // all of them are opaque. Premultiplied, the colour lanes hold colour times alpha (up to 65025),
@@ -78,7 +86,8 @@ __attribute__((always_inline)) inline void WeighRow(const Lane* lanes, const Axi
 }
 
 // WeighRow() for a table that halves: with two weights of one half, each weighed sum is the
-// plain sum of the two pixels shifted up by kWeightBits - 1.
+// plain sum of the two pixels shifted up by kWeightBits - 1, which dropping kShift bits leaves
+// exact.
 template <int32 kShift, typename Lane>
 __attribute__((always_inline)) inline void HalveRow(const Lane* lanes, int32 count, uint32* out)
 {
@@ -118,12 +127,12 @@ __attribute__((always_inline)) inline void SetWeighted(const Lane* row, uint32 w
 		sums[i] = weight * row[i];
 }
 
-// Drops kHorizontalShift bits of column sums, rounding, so that they can be weighed again
+// Drops kFirstPassShift bits of column sums, rounding, so that they can be weighed again
 // without passing 32 bits.
 __attribute__((always_inline)) inline void NarrowSums(uint32* sums, size_t lanes)
 {
 	for (size_t i = 0; i < lanes; i++)
-		sums[i] = (sums[i] + (1 << (kHorizontalShift - 1))) >> kHorizontalShift;
+		sums[i] = (sums[i] + (1 << (kFirstPassShift - 1))) >> kFirstPassShift;
 }
 
 // All four bytes weighed alike: each is its sum, rounded.
@@ -170,6 +179,26 @@ FinishPremultiplied(const uint32* sums, int32 count, float* inverses, float* sca
 	FinishAlpha(sums, lanes, out);
 }
 
+// Copies one finished row into the destination. Rows of large images are written with streaming
+// stores, which skip reading each destination line before overwriting it.
+__attribute__((always_inline)) inline void StoreRow(const uint8* row, size_t bytes,
+                                                    DestinationRows destination, int32 y, int32 x)
+{
+	uint8* out = destination.bits + (size_t)y * destination.bytesPerRow + (size_t)x * 4;
+	if (bytes < kStreamingRowBytes) {
+		memcpy(out, row, bytes);
+		return;
+	}
+	size_t i = 0;
+	for (; i < bytes && reinterpret_cast<uintptr_t>(out + i) % 16 != 0; i += 4)
+		memcpy(out + i, row + i, 4);
+	for (; i + 16 <= bytes; i += 16) {
+		__m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+		_mm_stream_si128(reinterpret_cast<__m128i*>(out + i), words);
+	}
+	memcpy(out + i, row + i, bytes - i);
+}
+
 // The working rows of one draw. Rows widened or weighed once are kept for the next destination
 // row by the parity of their source row: consecutive destination rows share at most one source
 // row, and an enlarging table reads two, so each source row is prepared once.
@@ -177,15 +206,17 @@ struct WorkingRows {
 	std::unique_ptr<uint16[]> widened;
 	std::unique_ptr<uint32[]> sums;
 	std::unique_ptr<float[]> scales;
+	std::unique_ptr<uint8[]> finished;
 	int64 keptRow[2] = {-1, -1};
 	bool keptOpaque[2] = {false, false};
 
-	bool Allocate(size_t widenedLanes, size_t sumLanes, size_t scaleCount)
+	bool Allocate(size_t widenedLanes, size_t sumLanes, size_t scaleCount, size_t finishedLanes)
 	{
+		finished.reset(new (std::nothrow) uint8[finishedLanes]);
 		widened.reset(new (std::nothrow) uint16[widenedLanes]);
 		sums.reset(new (std::nothrow) uint32[sumLanes]);
 		scales.reset(new (std::nothrow) float[scaleCount]);
-		return widened != NULL && sums != NULL && scales != NULL;
+		return widened != NULL && sums != NULL && scales != NULL && finished != NULL;
 	}
 };
 
@@ -211,7 +242,7 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 {
 	size_t lanes = (size_t)columns.Count() * kLanes;
 	WorkingRows work;
-	if (!work.Allocate((size_t)widthRead * kLanes, lanes * 3, lanes + columns.Count()))
+	if (!work.Allocate((size_t)widthRead * kLanes, lanes * 3, lanes + columns.Count(), lanes))
 		return B_NO_MEMORY;
 	uint32* sums = work.sums.get();
 	uint32* weighed[2] = {sums + lanes, sums + 2 * lanes};
@@ -230,7 +261,7 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
 				work.keptOpaque[slot] =
 				    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
-				WeighAnyRow<kHorizontalShift>(work.widened.get(), columns, weighed[slot]);
+				WeighAnyRow<kFirstPassShift>(work.widened.get(), columns, weighed[slot]);
 				work.keptRow[slot] = y;
 			}
 			opaque = opaque && work.keptOpaque[slot];
@@ -240,10 +271,11 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 				AddWeighted(weighed[slot], weights[t], sums, lanes);
 			first = false;
 		}
-		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
-		             (size_t)columns.First() * 4;
-		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(), out);
+		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(),
+		                       work.finished.get());
+		StoreRow(work.finished.get(), lanes, destination, rows.First() + r, columns.First());
 	}
+	_mm_sfence();
 	return B_OK;
 }
 
@@ -257,7 +289,7 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 	size_t readLanes = (size_t)widthRead * kLanes;
 	size_t lanes = (size_t)columns.Count() * kLanes;
 	WorkingRows work;
-	if (!work.Allocate(readLanes * 2, readLanes + lanes, lanes + columns.Count()))
+	if (!work.Allocate(readLanes * 2, readLanes + lanes, lanes + columns.Count(), lanes))
 		return B_NO_MEMORY;
 	uint16* widened[2] = {work.widened.get(), work.widened.get() + readLanes};
 	uint32* columnSums = work.sums.get();
@@ -287,10 +319,11 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 		}
 		NarrowSums(columnSums, readLanes);
 		WeighAnyRow<0>(columnSums, columns, sums);
-		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
-		             (size_t)columns.First() * 4;
-		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(), out);
+		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(),
+		                       work.finished.get());
+		StoreRow(work.finished.get(), lanes, destination, rows.First() + r, columns.First());
 	}
+	_mm_sfence();
 	return B_OK;
 }
 
