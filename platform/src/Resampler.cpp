@@ -40,8 +40,12 @@ const float kRoundingBias = 0.5f + 1.0f / 4096;
 // both passes.
 const float kOpaqueSum = 255.0f * (1 << kFinalShift);
 
-// Finished rows from this length on go to the destination with streaming stores.
-const size_t kStreamingRowBytes = 16 << 10;
+// Destination pixels summed and finished at a time in the column-first order.
+const int32 kChunkPixels = 512;
+
+// Drawings from this many bytes on, far larger than the caches, go to the destination with
+// streaming stores.
+const size_t kStreamingBytes = 8 << 20;
 
 // Copies columns first .. first + count - 1 of one row into 16-bit lanes, and returns whether
 // all of them are opaque. Premultiplied, the colour lanes hold colour times alpha (up to 65025),
@@ -179,13 +183,14 @@ FinishPremultiplied(const uint32* sums, int32 count, float* inverses, float* sca
 	FinishAlpha(sums, lanes, out);
 }
 
-// Copies one finished row into the destination. Rows of large images are written with streaming
-// stores, which skip reading each destination line before overwriting it.
+// Copies finished pixels into the destination row y from column x on. Streaming stores skip
+// reading each destination line before overwriting it.
 __attribute__((always_inline)) inline void StoreRow(const uint8* row, size_t bytes,
-                                                    DestinationRows destination, int32 y, int32 x)
+                                                    DestinationRows destination, int32 y, int32 x,
+                                                    bool streaming)
 {
 	uint8* out = destination.bits + (size_t)y * destination.bytesPerRow + (size_t)x * 4;
-	if (bytes < kStreamingRowBytes) {
+	if (!streaming) {
 		memcpy(out, row, bytes);
 		return;
 	}
@@ -234,7 +239,8 @@ __attribute__((always_inline)) inline void Finish(const uint32* sums, int32 coun
 }
 
 // Source rows are widened, weighed along the row, then destination rows summed from the weighed
-// rows: the order for tables that keep or add rows, since each source row is weighed once.
+// rows: the order for tables that keep or add rows (one or two taps), since each source row is
+// weighed once.
 template <bool kPremultiplied>
 __attribute__((always_inline)) inline status_t
 ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisWeights& columns,
@@ -246,10 +252,14 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 		return B_NO_MEMORY;
 	uint32* sums = work.sums.get();
 	uint32* weighed[2] = {sums + lanes, sums + 2 * lanes};
+	bool streaming = lanes * rows.Count() >= kStreamingBytes;
 
 	for (int32 r = 0; r < rows.Count(); r++) {
+		// The one or two source rows this row is made of, weighed once each.
 		const int16* weights = rows.Weights(r);
-		bool first = true;
+		int32 slots[2];
+		uint32 rowWeights[2];
+		int32 used = 0;
 		bool opaque = true;
 		for (int32 t = 0; t < rows.Taps(); t++) {
 			if (weights[t] == 0)
@@ -265,15 +275,22 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 				work.keptRow[slot] = y;
 			}
 			opaque = opaque && work.keptOpaque[slot];
-			if (first)
-				SetWeighted(weighed[slot], weights[t], sums, lanes);
-			else
-				AddWeighted(weighed[slot], weights[t], sums, lanes);
-			first = false;
+			slots[used] = slot;
+			rowWeights[used++] = weights[t];
 		}
-		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(),
-		                       work.finished.get());
-		StoreRow(work.finished.get(), lanes, destination, rows.First() + r, columns.First());
+
+		// Summed and finished a chunk at a time, which stays in the first-level cache.
+		for (int32 x = 0; x < columns.Count(); x += kChunkPixels) {
+			int32 count = std::min(kChunkPixels, columns.Count() - x);
+			size_t offset = (size_t)x * kLanes;
+			size_t chunkLanes = (size_t)count * kLanes;
+			SetWeighted(weighed[slots[0]] + offset, rowWeights[0], sums, chunkLanes);
+			if (used == 2)
+				AddWeighted(weighed[slots[1]] + offset, rowWeights[1], sums, chunkLanes);
+			Finish<kPremultiplied>(sums, count, opaque, work.scales.get(), work.finished.get());
+			StoreRow(work.finished.get(), chunkLanes, destination, rows.First() + r,
+			         columns.First() + x, streaming);
+		}
 	}
 	_mm_sfence();
 	return B_OK;
@@ -294,6 +311,7 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 	uint16* widened[2] = {work.widened.get(), work.widened.get() + readLanes};
 	uint32* columnSums = work.sums.get();
 	uint32* sums = columnSums + readLanes;
+	bool streaming = lanes * rows.Count() >= kStreamingBytes;
 
 	for (int32 r = 0; r < rows.Count(); r++) {
 		const int16* weights = rows.Weights(r);
@@ -321,7 +339,8 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 		WeighAnyRow<0>(columnSums, columns, sums);
 		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(),
 		                       work.finished.get());
-		StoreRow(work.finished.get(), lanes, destination, rows.First() + r, columns.First());
+		StoreRow(work.finished.get(), lanes, destination, rows.First() + r, columns.First(),
+		         streaming);
 	}
 	_mm_sfence();
 	return B_OK;
@@ -335,7 +354,7 @@ Resample(SourceRows source, DestinationRows destination, const AxisWeights& colu
 	// Only the source columns the table reads are widened.
 	int32 widthRead = columns.Start(columns.Count() - 1) + columns.Taps() - columns.Start(0);
 	int64 rowsRead = (int64)rows.Start(rows.Count() - 1) + rows.Taps() - rows.Start(0);
-	if (rows.Count() < rowsRead)
+	if (rows.Taps() > 2 || rows.Count() < rowsRead)
 		return ResampleRowsFirst<kPremultiplied>(source, destination, columns, rows, widthRead);
 	return ResampleColumnsFirst<kPremultiplied>(source, destination, columns, rows, widthRead);
 }
