@@ -1,12 +1,8 @@
 #include "Resampler.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
-
-#include <emmintrin.h>
 
 #include "Halving.h"
 
@@ -42,10 +38,6 @@ const float kOpaqueSum = 255.0f * (1 << kFinalShift);
 
 // Destination pixels summed and finished at a time in the column-first order.
 const int32 kChunkPixels = 512;
-
-// Drawings from this many bytes on, far larger than the caches, go to the destination with
-// streaming stores.
-const size_t kStreamingBytes = 8 << 20;
 
 // Copies columns first .. first + count - 1 of one row into 16-bit lanes, and returns whether
 // all of them are opaque. Premultiplied, the colour lanes hold colour times alpha (up to 65025),
@@ -183,27 +175,6 @@ FinishPremultiplied(const uint32* sums, int32 count, float* inverses, float* sca
 	FinishAlpha(sums, lanes, out);
 }
 
-// Copies finished pixels into the destination row y from column x on. Streaming stores skip
-// reading each destination line before overwriting it.
-__attribute__((always_inline)) inline void StoreRow(const uint8* row, size_t bytes,
-                                                    DestinationRows destination, int32 y, int32 x,
-                                                    bool streaming)
-{
-	uint8* out = destination.bits + (size_t)y * destination.bytesPerRow + (size_t)x * 4;
-	if (!streaming) {
-		memcpy(out, row, bytes);
-		return;
-	}
-	size_t i = 0;
-	for (; i < bytes && reinterpret_cast<uintptr_t>(out + i) % 16 != 0; i += 4)
-		memcpy(out + i, row + i, 4);
-	for (; i + 16 <= bytes; i += 16) {
-		__m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-		_mm_stream_si128(reinterpret_cast<__m128i*>(out + i), words);
-	}
-	memcpy(out + i, row + i, bytes - i);
-}
-
 // The working rows of one draw. Rows widened or weighed once are kept for the next destination
 // row by the parity of their source row: consecutive destination rows share at most one source
 // row, and an enlarging table reads two, so each source row is prepared once.
@@ -211,17 +182,15 @@ struct WorkingRows {
 	std::unique_ptr<uint16[]> widened;
 	std::unique_ptr<uint32[]> sums;
 	std::unique_ptr<float[]> scales;
-	std::unique_ptr<uint8[]> finished;
 	int64 keptRow[2] = {-1, -1};
 	bool keptOpaque[2] = {false, false};
 
-	bool Allocate(size_t widenedLanes, size_t sumLanes, size_t scaleCount, size_t finishedLanes)
+	bool Allocate(size_t widenedLanes, size_t sumLanes, size_t scaleCount)
 	{
-		finished.reset(new (std::nothrow) uint8[finishedLanes]);
 		widened.reset(new (std::nothrow) uint16[widenedLanes]);
 		sums.reset(new (std::nothrow) uint32[sumLanes]);
 		scales.reset(new (std::nothrow) float[scaleCount]);
-		return widened != NULL && sums != NULL && scales != NULL && finished != NULL;
+		return widened != NULL && sums != NULL && scales != NULL;
 	}
 };
 
@@ -248,11 +217,10 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 {
 	size_t lanes = (size_t)columns.Count() * kLanes;
 	WorkingRows work;
-	if (!work.Allocate((size_t)widthRead * kLanes, lanes * 3, lanes + columns.Count(), lanes))
+	if (!work.Allocate((size_t)widthRead * kLanes, lanes * 3, lanes + columns.Count()))
 		return B_NO_MEMORY;
 	uint32* sums = work.sums.get();
 	uint32* weighed[2] = {sums + lanes, sums + 2 * lanes};
-	bool streaming = lanes * rows.Count() >= kStreamingBytes;
 
 	for (int32 r = 0; r < rows.Count(); r++) {
 		// The one or two source rows this row is made of, weighed once each.
@@ -287,12 +255,11 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 			SetWeighted(weighed[slots[0]] + offset, rowWeights[0], sums, chunkLanes);
 			if (used == 2)
 				AddWeighted(weighed[slots[1]] + offset, rowWeights[1], sums, chunkLanes);
-			Finish<kPremultiplied>(sums, count, opaque, work.scales.get(), work.finished.get());
-			StoreRow(work.finished.get(), chunkLanes, destination, rows.First() + r,
-			         columns.First() + x, streaming);
+			uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
+			             (size_t)(columns.First() + x) * 4;
+			Finish<kPremultiplied>(sums, count, opaque, work.scales.get(), out);
 		}
 	}
-	_mm_sfence();
 	return B_OK;
 }
 
@@ -306,12 +273,11 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 	size_t readLanes = (size_t)widthRead * kLanes;
 	size_t lanes = (size_t)columns.Count() * kLanes;
 	WorkingRows work;
-	if (!work.Allocate(readLanes * 2, readLanes + lanes, lanes + columns.Count(), lanes))
+	if (!work.Allocate(readLanes * 2, readLanes + lanes, lanes + columns.Count()))
 		return B_NO_MEMORY;
 	uint16* widened[2] = {work.widened.get(), work.widened.get() + readLanes};
 	uint32* columnSums = work.sums.get();
 	uint32* sums = columnSums + readLanes;
-	bool streaming = lanes * rows.Count() >= kStreamingBytes;
 
 	for (int32 r = 0; r < rows.Count(); r++) {
 		const int16* weights = rows.Weights(r);
@@ -337,12 +303,10 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 		}
 		NarrowSums(columnSums, readLanes);
 		WeighAnyRow<0>(columnSums, columns, sums);
-		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(),
-		                       work.finished.get());
-		StoreRow(work.finished.get(), lanes, destination, rows.First() + r, columns.First(),
-		         streaming);
+		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
+		             (size_t)columns.First() * 4;
+		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(), out);
 	}
-	_mm_sfence();
 	return B_OK;
 }
 
