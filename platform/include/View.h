@@ -43,8 +43,9 @@ public:
 	// Draws the `source` rectangle of `bitmap` (in its bounds' coordinates), scaled to fill the
 	// `destination` rectangle (in the view's coordinates). Reducing averages the source area of
 	// each pixel, enlarging interpolates between pixel centres; a B_RGBA32 bitmap is weighed by
-	// alpha, a B_RGB32 bitmap byte by byte. What lies outside either bitmap or outside the view
-	// is left out. The caller must hold the lock of the bitmap the view is attached to.
+	// alpha (where only fully transparent pixels are read, the result is transparent black), a
+	// B_RGB32 bitmap byte by byte. What lies outside either bitmap or outside the view is left
+	// out. The caller must hold the lock of the bitmap the view is attached to.
 	// Draws nothing and records in DrawStatus(): B_NO_INIT when the view is not attached,
 	// B_NOT_ALLOWED when that bitmap is not locked by the calling thread, B_BAD_TYPE unless both
 	// bitmaps are B_RGB32 or both B_RGBA32, B_BAD_VALUE for no bitmap or pixel memory, a
