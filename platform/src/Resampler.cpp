@@ -151,7 +151,7 @@ __attribute__((always_inline)) inline void FinishOpaque(const uint32* sums, size
 {
 	const float kScale = 1.0f / kOpaqueSum;
 	for (size_t i = 0; i < lanes; i++)
-		out[i] = (uint8)std::min((float)sums[i] * kScale + kRoundingBias, 255.0f);
+		out[i] = (uint8)std::min((float)(int32)sums[i] * kScale + kRoundingBias, 255.0f);
 	FinishAlpha(sums, lanes, out);
 }
 
@@ -162,16 +162,15 @@ __attribute__((always_inline)) inline void
 FinishPremultiplied(const uint32* sums, int32 count, float* inverses, float* scales, uint8* out)
 {
 	size_t lanes = (size_t)count * kLanes;
+	// Every sum stays below 2^31, so it converts to float through int32, which vectorises.
 	for (int32 i = 0; i < count; i++)
-		inverses[i] = (float)std::max(sums[i * kLanes + 3], 1u);
-	for (int32 i = 0; i < count; i++)
-		inverses[i] = kAlphaScale / inverses[i];
+		inverses[i] = kAlphaScale / (float)std::max((int32)sums[i * kLanes + 3], 1);
 	for (int32 i = 0; i < count; i++) {
 		for (int32 lane = 0; lane < kLanes; lane++)
 			scales[i * kLanes + lane] = inverses[i];
 	}
 	for (size_t i = 0; i < lanes; i++)
-		out[i] = (uint8)std::min((float)sums[i] * scales[i] + kRoundingBias, 255.0f);
+		out[i] = (uint8)std::min((float)(int32)sums[i] * scales[i] + kRoundingBias, 255.0f);
 	FinishAlpha(sums, lanes, out);
 }
 
