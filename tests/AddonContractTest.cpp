@@ -26,6 +26,8 @@ const AddonRow kAddons[] = {
 	{"ChannelLift", 1, "Brighten"},
 	{"CopyThrough", 100, "My"},
 	{"Inverter", 0x6E656761, "Negative"},
+	{"Shrinker", 10, "Half"},
+	{"Enlarger", 11, "Double"},
 };
 
 void

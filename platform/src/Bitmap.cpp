@@ -103,6 +103,7 @@ BBitmap::AddChild(BView* view)
 		return;
 	}
 	view->fBitmap = this;
+	view->fDrawStatus = B_OK;
 }
 
 bool

@@ -1,0 +1,353 @@
+#include "Resampler.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "Halving.h"
+
+namespace BPrivate {
+
+namespace {
+
+// Each pass multiplies by weights of kWeightBits fraction bits. After the first pass (along rows
+// or along columns) the sums drop one bit less than that, so that an exact 2:1 step (two weights
+// of one half) keeps its sum whole; the final step drops the rest, rounding once, which makes a
+// 2:1 reduction the exact rounded mean of each 2 x 2 block.
+const int32 kFirstPassShift = AxisWeights::kWeightBits - 1;
+const int32 kFinalShift = AxisWeights::kWeightBits + 1;
+const uint32 kFinalHalf = 1u << (kFinalShift - 1);
+
+// Premultiplied, alpha is widened by this many bits, so that the alpha sums that colour sums are
+// divided by carry as many bits as the colour sums do, even for pixels almost transparent.
+const int32 kAlphaShift = 8;
+const int32 kAlphaFinalShift = kFinalShift + kAlphaShift;
+const float kAlphaScale = 1 << kAlphaShift;
+
+// Four channel sums a pixel, in memory order: blue, green, red, alpha.
+const int32 kLanes = 4;
+
+// Premultiplied sums turn back into colours in float. A quotient that is exactly k + 1/2 must
+// round up however the float steps erred: this bias lies above their error (under 1e-4 at 255)
+// and below the smallest distance from a half that an exact 2:1 reduction can give (1/2040).
+const float kRoundingBias = 0.5f + 1.0f / 4096;
+
+// What colour sums are divided by where every pixel read is opaque: 255 at the full weight of
+// both passes.
+const float kOpaqueSum = 255.0f * (1 << kFinalShift);
+
+// Destination pixels summed and finished at a time in the column-first order.
+const int32 kChunkPixels = 512;
+
+// Copies columns first .. first + count - 1 of one row into 16-bit lanes, and returns whether
+// all of them are opaque. Premultiplied, the colour lanes hold colour times alpha (up to 65025),
+// which keeps every bit of a low alpha, and alpha is shifted up by kAlphaShift.
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline bool WidenRow(const uint8* row, int32 count, uint16* out)
+{
+	uint8 alphas = 0xff;
+	for (int32 x = 0; x < count; x++, row += 4, out += kLanes) {
+		uint16 factor = kPremultiplied ? row[3] : 1;
+		out[0] = row[0] * factor;
+		out[1] = row[1] * factor;
+		out[2] = row[2] * factor;
+		out[3] = kPremultiplied ? row[3] << kAlphaShift : row[3];
+		alphas &= row[3];
+	}
+	return alphas == 0xff;
+}
+
+// Weighs source lanes into the columns the table names; `lanes` holds the source from the
+// table's first column on. Sums drop kShift bits, rounding. kTaps is the table's tap count, or 0
+// for any.
+template <int32 kShift, int32 kTaps, typename Lane>
+__attribute__((always_inline)) inline void WeighRow(const Lane* lanes, const AxisWeights& columns,
+                                                    uint32* out)
+{
+	const uint32 kHalf = kShift > 0 ? 1u << (kShift - 1) : 0;
+	int32 firstColumn = columns.Start(0);
+	int32 taps = kTaps != 0 ? kTaps : columns.Taps();
+	for (int32 i = 0; i < columns.Count(); i++, out += kLanes) {
+		const Lane* pixel = lanes + (size_t)(columns.Start(i) - firstColumn) * kLanes;
+		const int16* weights = columns.Weights(i);
+		uint32 sum[kLanes] = {};
+		for (int32 t = 0; t < taps; t++, pixel += kLanes) {
+			uint32 weight = weights[t];
+			for (int32 lane = 0; lane < kLanes; lane++)
+				sum[lane] += weight * pixel[lane];
+		}
+		for (int32 lane = 0; lane < kLanes; lane++)
+			out[lane] = (sum[lane] + kHalf) >> kShift;
+	}
+}
+
+// WeighRow() for a table that halves: with two weights of one half, each weighed sum is the
+// plain sum of the two pixels shifted up by kWeightBits - 1, which dropping kShift bits leaves
+// exact.
+template <int32 kShift, typename Lane>
+__attribute__((always_inline)) inline void HalveRow(const Lane* lanes, int32 count, uint32* out)
+{
+	for (int32 i = 0; i < count; i++, lanes += 2 * kLanes, out += kLanes) {
+		for (int32 lane = 0; lane < kLanes; lane++) {
+			uint32 sum = (uint32)lanes[lane] + lanes[kLanes + lane];
+			out[lane] = sum << (AxisWeights::kWeightBits - 1 - kShift);
+		}
+	}
+}
+
+template <int32 kShift, typename Lane>
+__attribute__((always_inline)) inline void WeighAnyRow(const Lane* lanes,
+                                                       const AxisWeights& columns, uint32* out)
+{
+	if (columns.IsHalving())
+		HalveRow<kShift>(lanes, columns.Count(), out);
+	else if (columns.Taps() == 2)
+		WeighRow<kShift, 2>(lanes, columns, out);
+	else
+		WeighRow<kShift, 0>(lanes, columns, out);
+}
+
+template <typename Lane>
+__attribute__((always_inline)) inline void AddWeighted(const Lane* row, uint32 weight, uint32* sums,
+                                                       size_t lanes)
+{
+	for (size_t i = 0; i < lanes; i++)
+		sums[i] += weight * row[i];
+}
+
+template <typename Lane>
+__attribute__((always_inline)) inline void SetWeighted(const Lane* row, uint32 weight, uint32* sums,
+                                                       size_t lanes)
+{
+	for (size_t i = 0; i < lanes; i++)
+		sums[i] = weight * row[i];
+}
+
+// Drops kFirstPassShift bits of column sums, rounding, so that they can be weighed again
+// without passing 32 bits.
+__attribute__((always_inline)) inline void NarrowSums(uint32* sums, size_t lanes)
+{
+	for (size_t i = 0; i < lanes; i++)
+		sums[i] = (sums[i] + (1 << (kFirstPassShift - 1))) >> kFirstPassShift;
+}
+
+// All four bytes weighed alike: each is its sum, rounded.
+__attribute__((always_inline)) inline void FinishPlain(const uint32* sums, size_t lanes, uint8* out)
+{
+	for (size_t i = 0; i < lanes; i++)
+		out[i] = (uint8)((sums[i] + kFinalHalf) >> kFinalShift);
+}
+
+// Alpha is its sum, rounded.
+__attribute__((always_inline)) inline void FinishAlpha(const uint32* sums, size_t lanes, uint8* out)
+{
+	for (size_t i = 3; i < lanes; i += kLanes)
+		out[i] = (uint8)((sums[i] + (1u << (kAlphaFinalShift - 1))) >> kAlphaFinalShift);
+}
+
+// Premultiplied sums of opaque pixels: every colour is its sum over the same alpha sum.
+__attribute__((always_inline)) inline void FinishOpaque(const uint32* sums, size_t lanes,
+                                                        uint8* out)
+{
+	const float kScale = 1.0f / kOpaqueSum;
+	for (size_t i = 0; i < lanes; i++)
+		out[i] = (uint8)std::min((float)(int32)sums[i] * kScale + kRoundingBias, 255.0f);
+	FinishAlpha(sums, lanes, out);
+}
+
+// Premultiplied sums: each colour is its sum over the pixel's alpha sum. A pixel that nothing
+// opaque reached is transparent black. Done in passes over consecutive values, which vectorise:
+// the alpha sums, their reciprocals, a scale for every lane, the lanes scaled, alpha.
+__attribute__((always_inline)) inline void
+FinishPremultiplied(const uint32* sums, int32 count, float* inverses, float* scales, uint8* out)
+{
+	size_t lanes = (size_t)count * kLanes;
+	// Every sum stays below 2^31, so it converts to float through int32, which vectorises.
+	for (int32 i = 0; i < count; i++)
+		inverses[i] = kAlphaScale / (float)std::max((int32)sums[i * kLanes + 3], 1);
+	for (int32 i = 0; i < count; i++) {
+		for (int32 lane = 0; lane < kLanes; lane++)
+			scales[i * kLanes + lane] = inverses[i];
+	}
+	for (size_t i = 0; i < lanes; i++)
+		out[i] = (uint8)std::min((float)(int32)sums[i] * scales[i] + kRoundingBias, 255.0f);
+	FinishAlpha(sums, lanes, out);
+}
+
+// The working rows of one draw. Rows widened or weighed once are kept for the next destination
+// row by the parity of their source row: consecutive destination rows share at most one source
+// row, and an enlarging table reads two, so each source row is prepared once.
+struct WorkingRows {
+	std::unique_ptr<uint16[]> widened;
+	std::unique_ptr<uint32[]> sums;
+	std::unique_ptr<float[]> scales;
+	int64 keptRow[2] = {-1, -1};
+	bool keptOpaque[2] = {false, false};
+
+	bool Allocate(size_t widenedLanes, size_t sumLanes, size_t scaleCount)
+	{
+		widened.reset(new (std::nothrow) uint16[widenedLanes]);
+		sums.reset(new (std::nothrow) uint32[sumLanes]);
+		scales.reset(new (std::nothrow) float[scaleCount]);
+		return widened != NULL && sums != NULL && scales != NULL;
+	}
+};
+
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline void Finish(const uint32* sums, int32 count, bool opaque,
+                                                  float* scales, uint8* out)
+{
+	size_t lanes = (size_t)count * kLanes;
+	if (!kPremultiplied)
+		FinishPlain(sums, lanes, out);
+	else if (opaque)
+		FinishOpaque(sums, lanes, out);
+	else
+		FinishPremultiplied(sums, count, scales + lanes, scales, out);
+}
+
+// Source rows are widened, weighed along the row, then destination rows summed from the weighed
+// rows: the order for tables that keep or add rows (one or two taps), since each source row is
+// weighed once.
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline status_t
+ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisWeights& columns,
+                     const AxisWeights& rows, int32 widthRead)
+{
+	size_t lanes = (size_t)columns.Count() * kLanes;
+	WorkingRows work;
+	if (!work.Allocate((size_t)widthRead * kLanes, lanes * 3, lanes + columns.Count()))
+		return B_NO_MEMORY;
+	uint32* sums = work.sums.get();
+	uint32* weighed[2] = {sums + lanes, sums + 2 * lanes};
+
+	for (int32 r = 0; r < rows.Count(); r++) {
+		// The one or two source rows this row is made of, weighed once each.
+		const int16* weights = rows.Weights(r);
+		int32 slots[2];
+		uint32 rowWeights[2];
+		int32 used = 0;
+		bool opaque = true;
+		for (int32 t = 0; t < rows.Taps(); t++) {
+			if (weights[t] == 0)
+				continue;
+			int32 y = rows.Start(r) + t;
+			int32 slot = y & 1;
+			if (work.keptRow[slot] != y) {
+				const uint8* row =
+				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
+				work.keptOpaque[slot] =
+				    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
+				WeighAnyRow<kFirstPassShift>(work.widened.get(), columns, weighed[slot]);
+				work.keptRow[slot] = y;
+			}
+			opaque = opaque && work.keptOpaque[slot];
+			slots[used] = slot;
+			rowWeights[used++] = weights[t];
+		}
+
+		// Summed and finished a chunk at a time, which stays in the first-level cache.
+		for (int32 x = 0; x < columns.Count(); x += kChunkPixels) {
+			int32 count = std::min(kChunkPixels, columns.Count() - x);
+			size_t offset = (size_t)x * kLanes;
+			size_t chunkLanes = (size_t)count * kLanes;
+			SetWeighted(weighed[slots[0]] + offset, rowWeights[0], sums, chunkLanes);
+			if (used == 2)
+				AddWeighted(weighed[slots[1]] + offset, rowWeights[1], sums, chunkLanes);
+			uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
+			             (size_t)(columns.First() + x) * 4;
+			Finish<kPremultiplied>(sums, count, opaque, work.scales.get(), out);
+		}
+	}
+	return B_OK;
+}
+
+// Each destination row is summed from widened source rows, then weighed along the row: the
+// order for tables that drop rows, since fewer rows are weighed.
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline status_t
+ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeights& columns,
+                  const AxisWeights& rows, int32 widthRead)
+{
+	size_t readLanes = (size_t)widthRead * kLanes;
+	size_t lanes = (size_t)columns.Count() * kLanes;
+	WorkingRows work;
+	if (!work.Allocate(readLanes * 2, readLanes + lanes, lanes + columns.Count()))
+		return B_NO_MEMORY;
+	uint16* widened[2] = {work.widened.get(), work.widened.get() + readLanes};
+	uint32* columnSums = work.sums.get();
+	uint32* sums = columnSums + readLanes;
+
+	for (int32 r = 0; r < rows.Count(); r++) {
+		const int16* weights = rows.Weights(r);
+		bool first = true;
+		bool opaque = true;
+		for (int32 t = 0; t < rows.Taps(); t++) {
+			if (weights[t] == 0)
+				continue;
+			int32 y = rows.Start(r) + t;
+			int32 slot = y & 1;
+			if (work.keptRow[slot] != y) {
+				const uint8* row =
+				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
+				work.keptOpaque[slot] = WidenRow<kPremultiplied>(row, widthRead, widened[slot]);
+				work.keptRow[slot] = y;
+			}
+			opaque = opaque && work.keptOpaque[slot];
+			if (first)
+				SetWeighted(widened[slot], weights[t], columnSums, readLanes);
+			else
+				AddWeighted(widened[slot], weights[t], columnSums, readLanes);
+			first = false;
+		}
+		NarrowSums(columnSums, readLanes);
+		WeighAnyRow<0>(columnSums, columns, sums);
+		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
+		             (size_t)columns.First() * 4;
+		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(), out);
+	}
+	return B_OK;
+}
+
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline status_t
+Resample(SourceRows source, DestinationRows destination, const AxisWeights& columns,
+         const AxisWeights& rows)
+{
+	// Only the source columns the table reads are widened.
+	int32 widthRead = columns.Start(columns.Count() - 1) + columns.Taps() - columns.Start(0);
+	int64 rowsRead = (int64)rows.Start(rows.Count() - 1) + rows.Taps() - rows.Start(0);
+	if (rows.Taps() > 2 || rows.Count() < rowsRead)
+		return ResampleRowsFirst<kPremultiplied>(source, destination, columns, rows, widthRead);
+	return ResampleColumnsFirst<kPremultiplied>(source, destination, columns, rows, widthRead);
+}
+
+// The pixel loops are compiled for the wider vectors of newer processors as well, chosen when
+// the library loads.
+__attribute__((target_clones("avx2", "default"), flatten)) status_t
+ResamplePremultiplied(SourceRows source, DestinationRows destination, const AxisWeights& columns,
+                      const AxisWeights& rows)
+{
+	return Resample<true>(source, destination, columns, rows);
+}
+
+__attribute__((target_clones("avx2", "default"), flatten)) status_t
+ResamplePlain(SourceRows source, DestinationRows destination, const AxisWeights& columns,
+              const AxisWeights& rows)
+{
+	return Resample<false>(source, destination, columns, rows);
+}
+
+} // namespace
+
+status_t ResamplePixels(SourceRows source, DestinationRows destination, const AxisWeights& columns,
+                        const AxisWeights& rows, bool premultiplied)
+{
+	if (HalvePixels(source, destination, columns, rows, premultiplied))
+		return B_OK;
+	if (premultiplied)
+		return ResamplePremultiplied(source, destination, columns, rows);
+	return ResamplePlain(source, destination, columns, rows);
+}
+
+} // namespace BPrivate
