@@ -23,6 +23,10 @@ const int kRepetitions = 3;
 // The add-ons measured, by file name.
 const char* const kAddons[] = {
 	"CopyThrough",
+	"TurnRight",
+	"TurnLeft",
+	"RowMirror",
+	"ColumnMirror",
 };
 
 void

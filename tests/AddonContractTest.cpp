@@ -24,6 +24,10 @@ struct AddonRow {
 // One row per add-on: the file it is built as, and what its filter object must carry.
 const AddonRow kAddons[] = {
 	{"CopyThrough", 100, "My"},
+	{"TurnRight", 9, "Rotate CW 90"},
+	{"TurnLeft", 8, "Rotate CCW 90"},
+	{"RowMirror", 5, "Flip Horizontal"},
+	{"ColumnMirror", 4, "Flip Vertical"},
 };
 
 void
