@@ -17,11 +17,10 @@ TurnLeft::TurnLeft()
 	strcpy(name, "Rotate CCW 90");
 }
 
-TurnLeft::~TurnLeft()
-{
-}
+TurnLeft::~TurnLeft() {}
 
-BBitmap* TurnLeft::Run(BBitmap* source)
+BBitmap*
+TurnLeft::Run(BBitmap* source)
 {
 	if (source == NULL)
 		return NULL;
@@ -32,7 +31,8 @@ BBitmap* TurnLeft::Run(BBitmap* source)
 	return RemapPixels(source, BRect(0, 0, bounds.bottom, bounds.right), counterClockwise);
 }
 
-extern "C" ImageFilter* instantiate_filter()
+extern "C" ImageFilter*
+instantiate_filter()
 {
 	return new (std::nothrow) TurnLeft;
 }

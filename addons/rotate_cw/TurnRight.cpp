@@ -17,11 +17,10 @@ TurnRight::TurnRight()
 	strcpy(name, "Rotate CW 90");
 }
 
-TurnRight::~TurnRight()
-{
-}
+TurnRight::~TurnRight() {}
 
-BBitmap* TurnRight::Run(BBitmap* source)
+BBitmap*
+TurnRight::Run(BBitmap* source)
 {
 	if (source == NULL)
 		return NULL;
@@ -32,7 +31,8 @@ BBitmap* TurnRight::Run(BBitmap* source)
 	return RemapPixels(source, BRect(0, 0, bounds.bottom, bounds.right), clockwise);
 }
 
-extern "C" ImageFilter* instantiate_filter()
+extern "C" ImageFilter*
+instantiate_filter()
 {
 	return new (std::nothrow) TurnRight;
 }
