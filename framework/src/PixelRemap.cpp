@@ -21,7 +21,7 @@ const size_t kStreamingBytes = 8 << 20;
 
 // Rows that stay rows are moved this many at a time, a chunk of each in turn: the memory
 // serves several distant streams at once faster than a single one.
-const int32 kRowsAtOnce = 4;
+const int32 kRowsAtOnce = 8;
 const int32 kChunkWords = 16;
 
 // Square tiles of this many pixels a side: a tile of the source and its transposed copy take
