@@ -225,18 +225,6 @@ TEST(RemapMirror, RedEdgeMovesToTheOppositeEdge)
 
 class RemapEachFilter : public testing::TestWithParam<RemapFilter> {};
 
-// A 1 x 1 source comes back unchanged, alpha and colour space included.
-TEST_P(RemapEachFilter, OnePixelComesBackUnchanged)
-{
-	for (color_space space : {B_RGBA32, B_RGB32}) {
-		BitmapPtr source = MakeBitmap(BRect(0, 0, 0, 0), space);
-		SetWordAt(*source, 0, 0, Word(1, 2, 3, 4));
-		BitmapPtr result = RunFilter(GetParam().deliverable, source.get());
-		ASSERT_NE(result, nullptr);
-		EXPECT_TRUE(SameBitmap(*source, *result));
-	}
-}
-
 // Alpha travels with its pixel word: transparent, opaque and half-covered pixels keep their
 // alpha and their colour, whatever the colour space says about the alpha byte.
 TEST_P(RemapEachFilter, AlphaTravelsWithTheWord)
@@ -279,10 +267,11 @@ struct Size {
 	int32 height;
 };
 
-// Single rows and columns, primes, one below, at and one above the 64-pixel tile edge and its
-// multiples, and sizes of at least 8 MiB, which take the streaming stores, with rows aligned
-// and misaligned.
+// A single pixel, single rows and columns, primes, one below, at and one above the 64-pixel
+// tile edge and its multiples, and sizes of at least 8 MiB, which take the streaming stores,
+// with rows aligned and misaligned.
 const Size kStressSizes[] = {
+	{1, 1},
 	{1, 1000},
 	{1000, 1},
 	{2, 3},
