@@ -28,8 +28,6 @@ const int32 kChunkWords = 16;
 // 32 KiB together, which stays in the first-level cache.
 const int32 kTileSize = 64;
 
-const size_t kCacheLineBytes = 64;
-
 // A placement turned into word offsets within the destination's pixel memory: source pixel
 // (x, y) goes to origin + x * xStep + y * yStep.
 struct WordPlacement {
@@ -148,19 +146,6 @@ TransposeBlock(const uint32* source, ptrdiff_t step, uint32* tile)
 #endif
 }
 
-// Asks for a block of source rows to be brought into the cache while other work goes on.
-void
-PrefetchBlock(const BitmapDrawer& from, int32 x0, int32 x1, int32 y0, int32 y1)
-{
-	for (int32 y = y0; y < y1; y++) {
-		const uint32* row = from.bits + (ptrdiff_t)y * from.rowLength;
-		const char* end = reinterpret_cast<const char*>(row + x1);
-		for (const char* line = reinterpret_cast<const char*>(row + x0); line < end;
-			line += kCacheLineBytes)
-			__builtin_prefetch(line);
-	}
-}
-
 // Moves the source pixels of columns x0 to x1 - 1 and rows y0 to y1 - 1, at most a tile, when
 // rows become columns (yStep is 1 or -1). The block is transposed into the cache first, so
 // that each source column goes out as one run of words.
@@ -194,25 +179,18 @@ MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32 x1, 
 	}
 }
 
-// Rows become columns. Walked tile by tile down each band of source columns, so that the
-// destination rows of a band are written in runs one after the other, while the next tile is
-// fetched ahead.
+// Rows become columns. Walked tile by tile along each band of source rows: the source is read
+// as a few long streams that the processor fetches ahead by itself, and each tile goes out as
+// runs of up to kTileSize words along the destination rows.
 void
 MoveTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
 	bool streaming)
 {
 	assert(to.yStep == 1 || to.yStep == -1);
-	for (int32 x0 = 0; x0 < width; x0 += kTileSize) {
-		int32 x1 = std::min(width, x0 + kTileSize);
-		for (int32 y0 = 0; y0 < height; y0 += kTileSize) {
-			int32 y1 = std::min(height, y0 + kTileSize);
-			if (y1 < height)
-				PrefetchBlock(from, x0, x1, y1, std::min(height, y1 + kTileSize));
-			else if (x1 < width)
-				PrefetchBlock(from, x1, std::min(width, x1 + kTileSize), 0,
-					std::min(height, kTileSize));
-			MoveTile(from, to, x0, x1, y0, y1, streaming);
-		}
+	for (int32 y0 = 0; y0 < height; y0 += kTileSize) {
+		int32 y1 = std::min(height, y0 + kTileSize);
+		for (int32 x0 = 0; x0 < width; x0 += kTileSize)
+			MoveTile(from, to, x0, std::min(width, x0 + kTileSize), y0, y1, streaming);
 	}
 	EndStreaming(streaming);
 }
