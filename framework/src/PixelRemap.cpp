@@ -147,8 +147,8 @@ TransposeBlock(const uint32* source, ptrdiff_t step, uint32* tile)
 }
 
 // Moves the source pixels of columns x0 to x1 - 1 and rows y0 to y1 - 1, at most a tile, when
-// rows become columns (yStep is 1 or -1). The block is transposed into the cache first, so
-// that each source column goes out as one run of words.
+// rows become columns (yStep is 1 or -1). The block is transposed into a buffer that stays in
+// the cache first, so that each source column goes out as one run of words.
 void
 MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32 x1, int32 y0,
 	int32 y1, bool streaming)
@@ -180,8 +180,8 @@ MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32 x1, 
 }
 
 // Rows become columns. Walked tile by tile along each band of source rows: the source is read
-// as a few long streams that the processor fetches ahead by itself, and each tile goes out as
-// runs of up to kTileSize words along the destination rows.
+// along its rows, which the processor fetches ahead by itself, and each tile goes out as runs
+// of up to kTileSize words along the destination rows.
 void
 MoveTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
 	bool streaming)
