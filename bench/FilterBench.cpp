@@ -27,6 +27,10 @@ const char* const kAddons[] = {
 	"Inverter",
 	"Shrinker",
 	"Enlarger",
+	"TurnRight",
+	"TurnLeft",
+	"RowMirror",
+	"ColumnMirror",
 };
 
 void

@@ -28,6 +28,10 @@ const AddonRow kAddons[] = {
 	{"Inverter", 0x6E656761, "Negative"},
 	{"Shrinker", 10, "Half"},
 	{"Enlarger", 11, "Double"},
+	{"TurnRight", 9, "Rotate CW 90"},
+	{"TurnLeft", 8, "Rotate CCW 90"},
+	{"RowMirror", 5, "Flip Horizontal"},
+	{"ColumnMirror", 4, "Flip Vertical"},
 };
 
 void

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -14,8 +15,17 @@
 
 namespace {
 
-// Square tiles of this many pixels a side keep both the source rows and the destination rows a
-// transposing placement touches in the first-level cache.
+// Destinations from this size on are far larger than the caches: they are written with
+// streaming stores, which skip reading each destination line before overwriting it.
+const size_t kStreamingBytes = 8 << 20;
+
+// Rows that stay rows are moved this many at a time, a chunk of each in turn: the memory
+// serves several distant streams at once faster than a single one.
+const int32 kRowsAtOnce = 8;
+const int32 kChunkWords = 16;
+
+// Square tiles of this many pixels a side: a tile of the source and its transposed copy take
+// 32 KiB together, which stays in the first-level cache.
 const int32 kTileSize = 64;
 
 // A placement turned into word offsets within the destination's pixel memory: source pixel
@@ -26,78 +36,163 @@ struct WordPlacement {
 	ptrdiff_t yStep;
 };
 
-// Destinations from this size on are far larger than the caches: they are written with
-// streaming stores, which skip reading each destination line before overwriting it.
-const size_t kStreamingBytes = 8 << 20;
-
-// Copies `count` words to memory that is not read again soon.
-void
-StreamWords(uint32* destination, const uint32* source, size_t count)
+bool
+IsAligned(const void* address, size_t alignment)
 {
-#ifdef __SSE2__
-	while (count > 0 && reinterpret_cast<uintptr_t>(destination) % 16 != 0) {
-		*destination++ = *source++;
-		count--;
-	}
-	for (; count >= 4; count -= 4, destination += 4, source += 4) {
-		__m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
-		_mm_stream_si128(reinterpret_cast<__m128i*>(destination), words);
-	}
-	while (count-- > 0)
-		*destination++ = *source++;
-#else
-	memcpy(destination, source, count * 4);
-#endif
+	return reinterpret_cast<uintptr_t>(address) % alignment == 0;
 }
 
-// Rows stay rows and keep their order within: each row is one block copy.
+// Copies `count` words forward. Streaming stores write around the caches.
 void
-CopyRows(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height)
+MoveWords(uint32* destination, const uint32* source, size_t count, bool streaming)
 {
-	bool streaming = (size_t)width * height * 4 >= kStreamingBytes;
-	for (int32 y = 0; y < height; y++) {
-		uint32* destination = to.origin + y * to.yStep;
-		const uint32* source = from.bits + (ptrdiff_t)y * from.rowLength;
-		if (streaming)
-			StreamWords(destination, source, width);
-		else
-			memcpy(destination, source, (size_t)width * 4);
-	}
 #ifdef __SSE2__
+	if (streaming) {
+		for (; count > 0 && !IsAligned(destination, 16); count--)
+			*destination++ = *source++;
+		for (; count >= 4; count -= 4, destination += 4, source += 4) {
+			__m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+			_mm_stream_si128(reinterpret_cast<__m128i*>(destination), words);
+		}
+	}
+#endif
+	memcpy(destination, source, count * 4);
+}
+
+// Copies `count` words so that source[i] lands at destination[-i].
+void
+MoveWordsReversed(uint32* destination, const uint32* source, size_t count, bool streaming)
+{
+#ifdef __SSE2__
+	// Four words at a time, each group stored at the aligned address of its lowest word.
+	for (; count > 0 && !IsAligned(destination + 1, 16); count--)
+		*destination-- = *source++;
+	for (; count >= 4; count -= 4, destination -= 4, source += 4) {
+		__m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+		words = _mm_shuffle_epi32(words, _MM_SHUFFLE(0, 1, 2, 3));
+		__m128i* lowest = reinterpret_cast<__m128i*>(destination - 3);
+		if (streaming)
+			_mm_stream_si128(lowest, words);
+		else
+			_mm_store_si128(lowest, words);
+	}
+#else
+	(void)streaming;
+#endif
+	for (; count > 0; count--)
+		*destination-- = *source++;
+}
+
+void
+EndStreaming(bool streaming)
+{
+#ifdef __SSE2__
+	// Streaming stores are weakly ordered: make them visible before the caller sees the result.
 	if (streaming)
 		_mm_sfence();
+#else
+	(void)streaming;
 #endif
 }
 
-// Rows stay rows, each reversed.
+// Rows stay rows, each either kept in order (xStep 1) or reversed (xStep -1).
 void
-ReverseRows(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height)
+MoveRows(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
+	bool streaming)
 {
-	for (int32 y = 0; y < height; y++) {
-		const uint32* source = from.bits + (ptrdiff_t)y * from.rowLength;
-		uint32* destination = to.origin + y * to.yStep;
-		for (int32 x = 0; x < width; x++)
-			destination[-x] = source[x];
-	}
-}
-
-// Rows become columns. Walked tile by tile, so that the destination lines written for one source
-// row are still cached when the next row writes the word beside each.
-void
-TransposeTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height)
-{
-	for (int32 y0 = 0; y0 < height; y0 += kTileSize) {
-		int32 yEnd = std::min(height, y0 + kTileSize);
-		for (int32 x0 = 0; x0 < width; x0 += kTileSize) {
-			int32 xEnd = std::min(width, x0 + kTileSize);
-			for (int32 y = y0; y < yEnd; y++) {
-				const uint32* source = from.bits + (ptrdiff_t)y * from.rowLength;
-				uint32* destination = to.origin + y * to.yStep;
-				for (int32 x = x0; x < xEnd; x++)
-					destination[x * to.xStep] = source[x];
+	for (int32 y0 = 0; y0 < height; y0 += kRowsAtOnce) {
+		int32 y1 = std::min(height, y0 + kRowsAtOnce);
+		for (int32 x = 0; x < width; x += kChunkWords) {
+			size_t count = std::min(width - x, kChunkWords);
+			for (int32 y = y0; y < y1; y++) {
+				const uint32* source = from.bits + (ptrdiff_t)y * from.rowLength + x;
+				uint32* destination = to.origin + y * to.yStep + x * to.xStep;
+				if (to.xStep == 1)
+					MoveWords(destination, source, count, streaming);
+				else
+					MoveWordsReversed(destination, source, count, streaming);
 			}
 		}
 	}
+	EndStreaming(streaming);
+}
+
+// Writes the 4 x 4 words whose rows start `step` words apart at `source` into `tile`,
+// transposed: source row j, column i lands at tile[i * kTileSize + j].
+void
+TransposeBlock(const uint32* source, ptrdiff_t step, uint32* tile)
+{
+#ifdef __SSE2__
+	__m128i row0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+	__m128i row1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + step));
+	__m128i row2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * step));
+	__m128i row3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * step));
+	__m128i low01 = _mm_unpacklo_epi32(row0, row1);
+	__m128i high01 = _mm_unpackhi_epi32(row0, row1);
+	__m128i low23 = _mm_unpacklo_epi32(row2, row3);
+	__m128i high23 = _mm_unpackhi_epi32(row2, row3);
+	_mm_storeu_si128(reinterpret_cast<__m128i*>(tile), _mm_unpacklo_epi64(low01, low23));
+	_mm_storeu_si128(
+		reinterpret_cast<__m128i*>(tile + kTileSize), _mm_unpackhi_epi64(low01, low23));
+	_mm_storeu_si128(
+		reinterpret_cast<__m128i*>(tile + 2 * kTileSize), _mm_unpacklo_epi64(high01, high23));
+	_mm_storeu_si128(
+		reinterpret_cast<__m128i*>(tile + 3 * kTileSize), _mm_unpackhi_epi64(high01, high23));
+#else
+	for (int32 j = 0; j < 4; j++) {
+		for (int32 i = 0; i < 4; i++)
+			tile[i * kTileSize + j] = source[j * step + i];
+	}
+#endif
+}
+
+// Moves the source pixels of columns x0 to x1 - 1 and rows y0 to y1 - 1, at most a tile, when
+// rows become columns (yStep is 1 or -1). The block is transposed into a buffer that stays in
+// the cache first, so that each source column goes out as one run of words.
+void
+MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32 x1, int32 y0,
+	int32 y1, bool streaming)
+{
+	// Row i of the tile holds source column x0 + i in the order the destination takes it.
+	alignas(16) uint32 tile[kTileSize * kTileSize];
+	int32 columns = x1 - x0;
+	int32 rows = y1 - y0;
+	int32 first = to.yStep > 0 ? y0 : y1 - 1;
+	ptrdiff_t step = to.yStep > 0 ? from.rowLength : -(ptrdiff_t)from.rowLength;
+	const uint32* corner = from.bits + (ptrdiff_t)first * from.rowLength + x0;
+
+	int32 fullRows = rows / 4 * 4;
+	int32 fullColumns = columns / 4 * 4;
+	for (int32 j = 0; j < fullRows; j += 4) {
+		for (int32 i = 0; i < fullColumns; i += 4)
+			TransposeBlock(corner + j * step + i, step, tile + i * kTileSize + j);
+	}
+	// The ragged right and bottom edges, word by word.
+	for (int32 j = 0; j < rows; j++) {
+		for (int32 i = j < fullRows ? fullColumns : 0; i < columns; i++)
+			tile[i * kTileSize + j] = corner[j * step + i];
+	}
+
+	for (int32 i = 0; i < columns; i++) {
+		uint32* destination = to.origin + (x0 + i) * to.xStep + first * to.yStep;
+		MoveWords(destination, tile + i * kTileSize, rows, streaming);
+	}
+}
+
+// Rows become columns. Walked tile by tile along each band of source rows: the source is read
+// along its rows, which the processor fetches ahead by itself, and each tile goes out as runs
+// of up to kTileSize words along the destination rows.
+void
+MoveTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
+	bool streaming)
+{
+	assert(to.yStep == 1 || to.yStep == -1);
+	for (int32 y0 = 0; y0 < height; y0 += kTileSize) {
+		int32 y1 = std::min(height, y0 + kTileSize);
+		for (int32 x0 = 0; x0 < width; x0 += kTileSize)
+			MoveTile(from, to, x0, std::min(width, x0 + kTileSize), y0, y1, streaming);
+	}
+	EndStreaming(streaming);
 }
 
 #ifndef NDEBUG
@@ -139,11 +234,10 @@ RemapPixels(BBitmap* source, BRect destinationBounds, const PixelPlacement& plac
 	words.xStep = (ptrdiff_t)placement.yFromX * to.rowLength + placement.xFromX;
 	words.yStep = (ptrdiff_t)placement.yFromY * to.rowLength + placement.xFromY;
 
-	if (words.xStep == 1)
-		CopyRows(from, words, width, height);
-	else if (words.xStep == -1)
-		ReverseRows(from, words, width, height);
+	bool streaming = (size_t)width * height * 4 >= kStreamingBytes;
+	if (words.xStep == 1 || words.xStep == -1)
+		MoveRows(from, words, width, height, streaming);
 	else
-		TransposeTiles(from, words, width, height);
+		MoveTiles(from, words, width, height, streaming);
 	return destination;
 }
