@@ -18,7 +18,7 @@ struct ImageLimits {
 // byte 255. Returns NULL and sets `error` to a message that starts with the path when the file
 // cannot be read, is not a PNG or JPEG image, is damaged or passes `limits`.
 std::unique_ptr<BBitmap> ReadImage(const std::string& path, const ImageLimits& limits,
-	std::string& error);
+                                   std::string& error);
 
 struct WriteOptions {
 	// zlib level for PNG, 0 to 9.
@@ -33,6 +33,6 @@ struct WriteOptions {
 // over `path`; on any failure nothing is left behind and an existing file at `path` is kept.
 // Returns false and sets `error`, starting with the path, on failure.
 bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptions& options,
-	std::string& error);
+                std::string& error);
 
 #endif // IMAGE_FILE_H
