@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
+#include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 namespace {
 
@@ -42,7 +44,33 @@ void FlushData(png_structp)
 {
 }
 
-bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, int compression)
+// Writes grey pictures as grey, which takes a third of the room and is what the picture is.
+bool IsGrey(const BBitmap& bitmap)
+{
+	const uint8* bits = static_cast<const uint8*>(bitmap.Bits());
+	size_t count = (size_t)bitmap.BitsLength() / 4;
+	for (size_t i = 0; i < count; i++) {
+		const uint8* pixel = bits + i * 4;
+		if (pixel[0] != pixel[1] || pixel[1] != pixel[2])
+			return false;
+	}
+	return true;
+}
+
+// Every row is tried with each filter and the one that leaves the smallest values kept, which
+// suits both photographs and drawings. Level 1 matches runs only: on filtered photographs it is
+// as small as zlib's slowest levels at a fraction of their time.
+void SetCompression(png_structp png, int compression)
+{
+	png_set_filter(png, PNG_FILTER_TYPE_BASE, compression == 0 ? PNG_FILTER_NONE : PNG_ALL_FILTERS);
+	png_set_compression_level(png, compression);
+	if (compression == 1)
+		png_set_compression_strategy(png, Z_RLE);
+}
+
+// `greyRow` has room for two bytes a pixel when `grey` is set.
+bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey, uint8* greyRow,
+               int compression)
 {
 	if (setjmp(png_jmpbuf(png)))
 		return false;
@@ -50,19 +78,32 @@ bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, int compr
 	bool hasAlpha = bitmap->ColorSpace() == B_RGBA32;
 	uint32 width = bitmap->Bounds().IntegerWidth() + 1;
 	uint32 height = bitmap->Bounds().IntegerHeight() + 1;
-	png_set_IHDR(png, info, width, height, 8,
-	             hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+	int colorType = grey ? (hasAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
+	                     : (hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+	png_set_IHDR(png, info, width, height, 8, colorType, PNG_INTERLACE_NONE,
 	             PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-	png_set_compression_level(png, compression);
+	SetCompression(png, compression);
 	png_write_info(png, info);
 
-	png_set_bgr(png);
-	if (!hasAlpha)
-		png_set_filler(png, 0, PNG_FILLER_AFTER);
+	if (!grey) {
+		png_set_bgr(png);
+		if (!hasAlpha)
+			png_set_filler(png, 0, PNG_FILLER_AFTER);
+	}
 	const uint8* bits = static_cast<const uint8*>(bitmap->Bits());
 	for (uint32 y = 0; y < height; y++) {
+		const uint8* row = bits + (size_t)y * bitmap->BytesPerRow();
+		if (grey) {
+			uint8* out = greyRow;
+			for (uint32 x = 0; x < width; x++) {
+				*out++ = row[x * 4];
+				if (hasAlpha)
+					*out++ = row[x * 4 + 3];
+			}
+			row = greyRow;
+		}
 		// libpng copies each row before it transforms it; the bitmap stays untouched.
-		png_write_row(png, const_cast<uint8*>(bits + (size_t)y * bitmap->BytesPerRow()));
+		png_write_row(png, const_cast<uint8*>(row));
 	}
 	png_write_end(png, NULL);
 	return true;
@@ -97,7 +138,10 @@ bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options, st
 		error = "not enough memory to write PNG";
 		return false;
 	}
-	if (!WriteRows(writer.Png(), writer.Info(), &bitmap, options.pngCompression)) {
+	bool grey = IsGrey(bitmap);
+	std::vector<uint8> greyRow(grey ? (size_t)(bitmap.Bounds().IntegerWidth() + 1) * 2 : 0);
+	if (!WriteRows(writer.Png(), writer.Info(), &bitmap, grey, greyRow.data(),
+	               options.pngCompression)) {
 		error = output.message;
 		return false;
 	}

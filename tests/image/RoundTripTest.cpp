@@ -13,6 +13,9 @@ struct PngRoundTrip {
 	const char* name;
 	color_space space;
 	int compression;
+	bool grey;
+	// The colour type the file must declare.
+	uint8 colorType;
 };
 
 void PrintTo(const PngRoundTrip& row, std::ostream* out)
@@ -21,28 +24,46 @@ void PrintTo(const PngRoundTrip& row, std::ostream* out)
 }
 
 const PngRoundTrip kPngRoundTrips[] = {
-    {"rgb32_level0", B_RGB32, 0},
-    {"rgb32_level1", B_RGB32, 1},
-    {"rgb32_default", B_RGB32, WriteOptions().pngCompression},
-    {"rgb32_level9", B_RGB32, 9},
-    {"rgba32_level0", B_RGBA32, 0},
-    {"rgba32_default", B_RGBA32, WriteOptions().pngCompression},
-    {"rgba32_level9", B_RGBA32, 9},
+    {"rgb32_level0", B_RGB32, 0, false, 2},     {"rgb32_level1", B_RGB32, 1, false, 2},
+    {"rgb32_level2", B_RGB32, 2, false, 2},     {"rgb32_level9", B_RGB32, 9, false, 2},
+    {"rgba32_level0", B_RGBA32, 0, false, 6},   {"rgba32_level1", B_RGBA32, 1, false, 6},
+    {"rgba32_level9", B_RGBA32, 9, false, 6},   {"grey_rgb32_level1", B_RGB32, 1, true, 0},
+    {"grey_rgb32_level6", B_RGB32, 6, true, 0}, {"grey_rgba32_level1", B_RGBA32, 1, true, 4},
 };
+
+// Random pixels, or random grey levels with random alpha.
+BitmapPtr MakeSource(const PngRoundTrip& row)
+{
+	BitmapPtr source = MakeBitmap(37, 23, row.space);
+	FillRandom(source.get(), 7);
+	if (!row.grey)
+		return source;
+	for (int32 y = 0; y < 23; y++) {
+		for (int32 x = 0; x < 37; x++) {
+			uint32 word = WordAt(*source, x, y);
+			uint8 level = word & 0xff;
+			SetWordAt(*source, x, y, Word(level, level, level, word >> 24));
+		}
+	}
+	return source;
+}
 
 class PngRoundTripTest : public ScratchTest, public ::testing::WithParamInterface<PngRoundTrip> {};
 
 // A PNG written and read back has the same colour space and pixels; B_RGB32 comes back with 255
-// in the fourth byte whatever it held, B_RGBA32 with its alpha.
+// in the fourth byte whatever it held, B_RGBA32 with its alpha. Grey pictures are stored as grey.
 TEST_P(PngRoundTripTest, KeepsEveryPixel)
 {
 	const PngRoundTrip& row = GetParam();
-	BitmapPtr source = MakeBitmap(37, 23, row.space);
-	FillRandom(source.get(), 7);
+	BitmapPtr source = MakeSource(row);
 	WriteOptions options;
 	options.pngCompression = row.compression;
 	std::string error;
 	ASSERT_TRUE(WriteImage(*source, Path("out.png"), options, error)) << error;
+	// The colour type is byte 25: signature, IHDR length and type, width, height, bit depth.
+	Bytes file = ReadBytes(Path("out.png"));
+	ASSERT_GT(file.size(), 25u);
+	EXPECT_EQ(file[25], row.colorType);
 
 	std::unique_ptr<BBitmap> result = ReadImage(Path("out.png"), ImageLimits(), error);
 	ASSERT_NE(result, nullptr) << error;
