@@ -139,7 +139,7 @@ void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& r
 	    "apply", "Apply one filter: to INPUT, writing OUTPUT; or to every INPUT, writing into DIR");
 	command->add_option("FILTER", arguments->filter, "Display name, file name or id of the filter")
 	    ->required();
-	command->add_option("files", arguments->files, "INPUT OUTPUT, or INPUT... with -o DIR")
+	command->add_option("FILES", arguments->files, "INPUT OUTPUT, or INPUT... with -o DIR")
 	    ->required();
 	command->add_option("-o,--output", arguments->outputFolder,
 	                    "Folder for the results of a batch; each keeps its input's file name");

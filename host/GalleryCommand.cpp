@@ -145,8 +145,8 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 		fprintf(stderr, "quimbel: %s\n", error.c_str());
 		return kExitSomeFailed;
 	}
-	fprintf(stderr, "quimbel: %s: %zu filters, %zu images written\n", page.c_str(), items.size(),
-	        items.size() - withoutImage);
+	fprintf(stderr, "quimbel: %s: %zu of %zu filters produced an image\n", page.c_str(),
+	        items.size() - withoutImage, items.size());
 	bool complete = withoutImage == 0 && sourceItem.error.empty() && folder.Problems().empty();
 	return complete ? kExitSuccess : kExitSomeFailed;
 }
