@@ -99,7 +99,7 @@ std::string Figure(const GalleryItem& item, bool isSource)
 	}
 	if (item.seconds >= 0) {
 		char line[64];
-		snprintf(line, sizeof(line), "%.1f ms", item.seconds * 1000.0);
+		snprintf(line, sizeof(line), "%.2f ms", item.seconds * 1000.0);
 		html += "<div>filter took " + std::string(line) + "</div>\n";
 	}
 	if (!item.error.empty())
