@@ -1,8 +1,10 @@
 // WriteImage failures leave the destination as it was and no temporary file behind.
 #include <csignal>
+#include <filesystem>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "ImageFile.h"
@@ -50,13 +52,32 @@ TEST_F(AtomicWriteTest, UnwritableFolders)
 }
 
 // A folder without write permission refuses the temporary file. Root may write anywhere, so
-// the check needs an ordinary user.
+// as root the write is tried in a child process that has become the unprivileged user nobody.
 TEST_F(AtomicWriteTest, ReadOnlyFolder)
 {
-	if (geteuid() == 0)
-		GTEST_SKIP() << "root ignores folder permissions";
+	ASSERT_EQ(chmod(fFolder.c_str(), 0755), 0);
 	ASSERT_EQ(mkdir(Path("locked").c_str(), 0555), 0);
-	ExpectFailure(Path("locked/out.png"), WriteOptions(), "Permission denied");
+	std::string path = Path("locked/out.png");
+	if (geteuid() != 0) {
+		ExpectFailure(path, WriteOptions(), "Permission denied");
+		return;
+	}
+
+	const uid_t kNobody = 65534;
+	pid_t child = fork();
+	ASSERT_GE(child, 0);
+	if (child == 0) {
+		std::string error;
+		bool refused =
+		    setgid(kNobody) == 0 && setuid(kNobody) == 0 &&
+		    !WriteImage(*fBitmap, path, WriteOptions(), error) &&
+		    error == path + ": cannot create a file in " + Path("locked/") + ": Permission denied";
+		_exit(refused ? 0 : 1);
+	}
+	int status = 0;
+	ASSERT_EQ(waitpid(child, &status, 0), child);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+	EXPECT_TRUE(std::filesystem::is_empty(Path("locked")));
 }
 
 // Failures after the temporary file exists, in the middle of the data or before any, keep the
