@@ -90,14 +90,15 @@ Bytes Truncated(Bytes bytes, size_t keep)
 	return bytes;
 }
 
-Bytes WithPaletteIndexPastTheEnd()
+// A 4 x 2 image with a two-colour palette whose pixel (2, 1) has index `index`.
+Bytes WithPaletteIndex(uint8 index)
 {
 	PngImage image;
 	image.width = 4;
 	image.height = 2;
 	image.colorType = PNG_COLOR_TYPE_PALETTE;
 	image.palette = {255, 0, 0, 0, 0, 255};
-	image.rows = {{0, 1, 0, 1}, {1, 0, 5, 0}};
+	image.rows = {{0, 1, 0, 1}, {1, 0, index, 0}};
 	return EncodePng(image);
 }
 
@@ -163,8 +164,10 @@ const BadFile kBadFiles[] = {
     {"png_too_many_pixels", [] { return PngDeclaring(16000, 16000); },
      "16000 x 16000 pixels, more than the limit of 64000000 pixels"},
     {"png_zero_width", [] { return PngDeclaring(0, 10); }, "damaged PNG data"},
-    {"png_palette_index_past_end", WithPaletteIndexPastTheEnd,
+    {"png_palette_index_past_end", [] { return WithPaletteIndex(5); },
      "palette index 5 at (2, 1) is past the end of the 2-colour palette"},
+    {"png_palette_index_just_past_end", [] { return WithPaletteIndex(2); },
+     "palette index 2 at (2, 1) is past the end of the 2-colour palette"},
     {"jpeg_magic_only",
      [] {
 	     return Bytes{0xff, 0xd8, 0xff};
