@@ -3,7 +3,6 @@
 // were.
 #include <filesystem>
 #include <functional>
-#include <unistd.h>
 
 #include "CliSupport.h"
 
@@ -123,22 +122,5 @@ TEST_P(UnwritableOutput, IsReported)
 
 INSTANTIATE_TEST_SUITE_P(Folders, UnwritableOutput, ::testing::ValuesIn(kUnwritable),
                          [](const auto& info) { return std::string(info.param.label); });
-
-// A folder without write permission refuses the output (root ignores permissions, so the test
-// runs only for other users).
-TEST_F(OutputSafety, ReadOnlyFolderIsReported)
-{
-	if (geteuid() == 0)
-		GTEST_SKIP() << "root may write into any folder";
-	std::filesystem::create_directories(Path("locked"));
-	std::filesystem::permissions(Path("locked"), std::filesystem::perms::owner_read |
-	                                                 std::filesystem::perms::owner_exec);
-
-	RunResult run = RunQuimbel({"apply", "My", SamplePath("chelsea.png"), Path("locked/o.png")});
-
-	EXPECT_EQ(run.status, 1);
-	EXPECT_NE(run.err.find(Path("locked/o.png") + ": "), std::string::npos) << run.err;
-	EXPECT_TRUE(Entries(Path("locked")).empty());
-}
 
 } // namespace
