@@ -114,39 +114,39 @@ void FailJpeg(j_common_ptr info)
 	longjmp(reinterpret_cast<JpegFailure*>(info->err)->jump, 1);
 }
 
-bool EncodeJpegInto(const JpegImage* image, unsigned char** data, unsigned long* size)
+// libjpeg reports failures through longjmp: the caller holds the structures it fills in.
+bool EncodeJpegInto(const JpegImage* image, jpeg_compress_struct* info, JpegFailure* failure,
+                    unsigned char** data, unsigned long* size)
 {
-	jpeg_compress_struct info;
-	memset(&info, 0, sizeof(info));
-	JpegFailure failure;
-	info.err = jpeg_std_error(&failure.manager);
-	failure.manager.error_exit = FailJpeg;
-	if (setjmp(failure.jump)) {
-		jpeg_destroy_compress(&info);
+	memset(info, 0, sizeof(*info));
+	info->err = jpeg_std_error(&failure->manager);
+	failure->manager.error_exit = FailJpeg;
+	if (setjmp(failure->jump)) {
+		jpeg_destroy_compress(info);
 		free(*data);
 		*data = NULL;
 		return false;
 	}
-	jpeg_create_compress(&info);
-	jpeg_mem_dest(&info, data, size);
-	info.image_width = image->width;
-	info.image_height = image->height;
-	info.input_components = image->components;
-	info.in_color_space = (J_COLOR_SPACE)image->inputSpace;
-	jpeg_set_defaults(&info);
-	jpeg_set_colorspace(&info, (J_COLOR_SPACE)image->fileSpace);
-	info.write_Adobe_marker = image->adobeMarker;
-	jpeg_set_quality(&info, image->quality, TRUE);
+	jpeg_create_compress(info);
+	jpeg_mem_dest(info, data, size);
+	info->image_width = image->width;
+	info->image_height = image->height;
+	info->input_components = image->components;
+	info->in_color_space = (J_COLOR_SPACE)image->inputSpace;
+	jpeg_set_defaults(info);
+	jpeg_set_colorspace(info, (J_COLOR_SPACE)image->fileSpace);
+	info->write_Adobe_marker = image->adobeMarker;
+	jpeg_set_quality(info, image->quality, TRUE);
 	if (image->progressive)
-		jpeg_simple_progression(&info);
-	jpeg_start_compress(&info, TRUE);
+		jpeg_simple_progression(info);
+	jpeg_start_compress(info, TRUE);
 	size_t rowBytes = (size_t)image->width * image->components;
-	while (info.next_scanline < info.image_height) {
-		JSAMPROW row = const_cast<uint8*>(image->samples.data() + info.next_scanline * rowBytes);
-		jpeg_write_scanlines(&info, &row, 1);
+	while (info->next_scanline < info->image_height) {
+		JSAMPROW row = const_cast<uint8*>(image->samples.data() + info->next_scanline * rowBytes);
+		jpeg_write_scanlines(info, &row, 1);
 	}
-	jpeg_finish_compress(&info);
-	jpeg_destroy_compress(&info);
+	jpeg_finish_compress(info);
+	jpeg_destroy_compress(info);
 	return true;
 }
 
@@ -171,7 +171,10 @@ Bytes EncodeJpeg(const JpegImage& image)
 {
 	unsigned char* data = NULL;
 	unsigned long size = 0;
-	EXPECT_TRUE(EncodeJpegInto(&image, &data, &size)) << "libjpeg refused the test image";
+	jpeg_compress_struct info;
+	JpegFailure failure;
+	EXPECT_TRUE(EncodeJpegInto(&image, &info, &failure, &data, &size))
+	    << "libjpeg refused the test image";
 	Bytes bytes(data, data + size);
 	free(data);
 	return bytes;
