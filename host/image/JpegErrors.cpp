@@ -8,6 +8,13 @@
 
 namespace {
 
+// Sound files of kinds this build of libjpeg cannot decode, such as 12-bit or lossless JPEG.
+bool IsUnsupported(int code)
+{
+	return code == JERR_BAD_PRECISION || code == JERR_SOF_UNSUPPORTED ||
+	       code == JERR_NOT_COMPILED || code == JERR_NOTIMPL;
+}
+
 [[noreturn]] void Fail(j_common_ptr info)
 {
 	JpegErrors* errors = reinterpret_cast<JpegErrors*>(info->err);
@@ -20,7 +27,8 @@ namespace {
 	} else {
 		char text[JMSG_LENGTH_MAX];
 		errors->manager.format_message(info, text);
-		snprintf(errors->message, sizeof(errors->message), "%s (%s)", errors->failure, text);
+		snprintf(errors->message, sizeof(errors->message), "%s (%s)",
+		         IsUnsupported(code) ? "unsupported kind of JPEG" : errors->failure, text);
 	}
 	longjmp(errors->jump, 1);
 }

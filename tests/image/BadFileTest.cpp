@@ -66,13 +66,14 @@ size_t FindChunk(const Bytes& bytes, const char* type)
 	return 0;
 }
 
-// The start-of-frame marker FF C0 holds the height at bytes 5 and 6 after it, the width at 7
-// and 8.
-Bytes JpegDeclaring(uint16 width, uint16 height)
+// The start-of-frame marker FF C0 is followed by the segment's length, the sample precision at
+// byte 4 after the marker, the height at bytes 5 and 6 and the width at 7 and 8.
+Bytes JpegDeclaring(uint8 precision, uint16 width, uint16 height)
 {
 	Bytes bytes = EncodeJpeg(GoodJpeg());
 	for (size_t i = 2; i + 9 < bytes.size(); i++) {
 		if (bytes[i] == 0xff && bytes[i + 1] == 0xc0) {
+			bytes[i + 4] = precision;
 			bytes[i + 5] = height >> 8;
 			bytes[i + 6] = height & 0xff;
 			bytes[i + 7] = width >> 8;
@@ -181,8 +182,10 @@ const BadFile kBadFiles[] = {
 	     return Truncated(bytes, bytes.size() - 200);
      },
      "truncated JPEG data"},
-    {"jpeg_65500_square", [] { return JpegDeclaring(65500, 65500); },
+    {"jpeg_65500_square", [] { return JpegDeclaring(8, 65500, 65500); },
      "65500 x 65500 pixels, more than the limit of 16384 pixels a side"},
+    {"jpeg_12_bit", [] { return JpegDeclaring(12, 64, 48); },
+     "unsupported kind of JPEG (Unsupported JPEG data precision 12)"},
     {"jpeg_stray_marker", WithStrayJpegMarker, "damaged JPEG data"},
 };
 
