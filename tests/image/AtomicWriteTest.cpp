@@ -51,8 +51,8 @@ TEST_F(AtomicWriteTest, UnwritableFolders)
 	EXPECT_EQ(Entries(), std::vector<std::string>{"plain"});
 }
 
-// A folder without write permission refuses the temporary file. Root may write anywhere, so
-// as root the write is tried in a child process that has become the unprivileged user nobody.
+// A folder without write permission refuses the temporary file (as root, which may write
+// anywhere, the write is tried in a child process that has become the user nobody).
 TEST_F(AtomicWriteTest, ReadOnlyFolder)
 {
 	ASSERT_EQ(chmod(fFolder.c_str(), 0755), 0);

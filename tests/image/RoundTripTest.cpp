@@ -50,8 +50,8 @@ BitmapPtr MakeSource(const PngRoundTrip& row)
 
 class PngRoundTripTest : public ScratchTest, public ::testing::WithParamInterface<PngRoundTrip> {};
 
-// A PNG written and read back has the same colour space and pixels; B_RGB32 comes back with 255
-// in the fourth byte whatever it held, B_RGBA32 with its alpha. Grey pictures are stored as grey.
+// A PNG written and read back has the same colour space and pixels (B_RGB32 with 255 in the
+// fourth byte whatever it held, B_RGBA32 with its alpha), grey pictures stored as grey.
 TEST_P(PngRoundTripTest, KeepsEveryPixel)
 {
 	const PngRoundTrip& row = GetParam();
