@@ -1,0 +1,189 @@
+#include "AddonFolder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b)
+{
+	return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+		       return tolower((unsigned char)x) == tolower((unsigned char)y);
+	       });
+}
+
+bool IsFolder(const std::string& path)
+{
+	struct stat status;
+	return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The number `text` spells in decimal, if it is one that fits an id.
+bool ParseNumericId(const std::string& text, int32& id)
+{
+	if (text.empty() || text.size() > 11)
+		return false;
+	size_t start = text[0] == '-' ? 1 : 0;
+	if (start == text.size())
+		return false;
+	for (size_t i = start; i < text.size(); i++) {
+		if (!isdigit((unsigned char)text[i]))
+			return false;
+	}
+	long long value = strtoll(text.c_str(), NULL, 10);
+	if (value < INT32_MIN || value > INT32_MAX)
+		return false;
+	id = (int32)value;
+	return true;
+}
+
+// The four-character code `text` spells, as 'nega' or nega.
+bool ParseCodeId(const std::string& text, int32& id)
+{
+	std::string code = text;
+	if (code.size() == 6 && code.front() == '\'' && code.back() == '\'')
+		code = code.substr(1, 4);
+	if (code.size() != 4)
+		return false;
+	uint32 value = 0;
+	for (char c : code)
+		value = value << 8 | (uint8)c;
+	id = (int32)value;
+	return true;
+}
+
+std::string ListChoices(const std::vector<const AddonEntry*>& entries)
+{
+	std::string text;
+	for (const AddonEntry* entry : entries) {
+		text += "\n  " + entry->fileName + "  id " + FormatFilterId(entry->id) + "  \"" +
+		        entry->name + "\"";
+	}
+	return text;
+}
+
+} // namespace
+
+std::string AddonFolder::DefaultPath()
+{
+	char buffer[PATH_MAX];
+	ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+	if (length <= 0)
+		return QUIMBEL_ADDON_RELATIVE_DIR;
+	buffer[length] = '\0';
+
+	std::filesystem::path programFolder = std::filesystem::path(buffer).parent_path();
+	// The build tree always uses lib/; an installation may use a multiarch library folder.
+	std::string candidates[] = {
+	    (programFolder / "../lib/quimbel/addons").lexically_normal().string(),
+	    (programFolder / QUIMBEL_ADDON_RELATIVE_DIR).lexically_normal().string(),
+	};
+	for (const std::string& candidate : candidates) {
+		if (IsFolder(candidate))
+			return candidate;
+	}
+	return candidates[0];
+}
+
+bool AddonFolder::Scan(const std::string& path, std::string& error)
+{
+	fPath = path.empty() ? DefaultPath() : path;
+	fEntries.clear();
+	fProblems.clear();
+
+	DIR* folder = opendir(fPath.c_str());
+	if (folder == NULL) {
+		error = fPath + ": cannot read the add-on folder: " + strerror(errno);
+		return false;
+	}
+
+	std::vector<std::string> names;
+	while (struct dirent* item = readdir(folder)) {
+		if (item->d_name[0] != '.')
+			names.push_back(item->d_name);
+	}
+	closedir(folder);
+	std::sort(names.begin(), names.end());
+
+	for (const std::string& name : names) {
+		std::string filePath = fPath + "/" + name;
+		struct stat status;
+		if (stat(filePath.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+			continue;
+
+		std::string problem;
+		std::shared_ptr<Addon> addon = Addon::Load(filePath, problem);
+		if (addon == NULL) {
+			fProblems.push_back(problem);
+			continue;
+		}
+		FilterPtr filter = addon->Instantiate(problem);
+		if (filter == NULL) {
+			fProblems.push_back(problem);
+			continue;
+		}
+		// The add-on may leave the name without its terminating NUL; read at most the field.
+		std::string displayName(filter->name, strnlen(filter->name, sizeof(filter->name)));
+		int32 id = filter->id;
+		fEntries.push_back(AddonEntry{addon, std::move(filter), name, id, displayName});
+	}
+
+	if (fEntries.empty()) {
+		error = fPath + ": no filter add-ons found";
+		return false;
+	}
+	return true;
+}
+
+const AddonEntry* AddonFolder::Match(const std::string& filter, std::string& error) const
+{
+	int32 number = 0;
+	int32 code = 0;
+	bool isNumber = ParseNumericId(filter, number);
+	bool isCode = ParseCodeId(filter, code);
+
+	std::vector<const AddonEntry*> matches;
+	for (const AddonEntry& entry : fEntries) {
+		if ((isNumber && entry.id == number) || (isCode && entry.id == code) ||
+		    EqualsIgnoringCase(entry.name, filter) || EqualsIgnoringCase(entry.fileName, filter))
+			matches.push_back(&entry);
+	}
+	if (matches.size() == 1)
+		return matches[0];
+
+	if (matches.empty()) {
+		std::vector<const AddonEntry*> all;
+		for (const AddonEntry& entry : fEntries)
+			all.push_back(&entry);
+		error = "unknown filter \"" + filter + "\"; the add-ons in " + fPath +
+		        " are:" + ListChoices(all);
+		return NULL;
+	}
+	error = "filter \"" + filter + "\" is ambiguous; it matches:" + ListChoices(matches);
+	return NULL;
+}
+
+std::string FormatFilterId(int32 id)
+{
+	uint32 value = (uint32)id;
+	std::string code;
+	for (int shift = 24; shift >= 0; shift -= 8) {
+		char c = (char)(value >> shift & 0xff);
+		if (c < 0x20 || c > 0x7e)
+			return std::to_string(id);
+		code += c;
+	}
+	return "'" + code + "'";
+}
+
+std::string DescribeFilter(const AddonEntry& entry)
+{
+	return "\"" + entry.name + "\" (" + entry.fileName + ")";
+}

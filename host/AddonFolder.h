@@ -1,0 +1,55 @@
+// Finding the filter add-ons in a folder and picking one by the name the user gives.
+#ifndef ADDON_FOLDER_H
+#define ADDON_FOLDER_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AddonLoader.h"
+
+// One loaded add-on with the filter object that the host reads and runs. A filter object may run
+// on several threads at once.
+struct AddonEntry {
+	std::shared_ptr<Addon> addon;
+	FilterPtr filter;
+	std::string fileName;
+	int32 id;
+	std::string name;
+};
+
+class AddonFolder {
+public:
+	// The folder of the installation or build tree the running program belongs to:
+	// <program folder>/../lib/quimbel/addons.
+	static std::string DefaultPath();
+
+	// Loads every add-on file in `path` (`path` empty: DefaultPath()). Returns false and sets
+	// `error` when the folder cannot be read or holds no add-on; files that are not add-ons do not
+	// stop the scan, they are listed by Problems().
+	bool Scan(const std::string& path, std::string& error);
+
+	const std::string& Path() const { return fPath; }
+	// Sorted by file name.
+	const std::vector<AddonEntry>& Entries() const { return fEntries; }
+	// One message per file of the folder that is not a usable add-on, each naming the file.
+	const std::vector<std::string>& Problems() const { return fProblems; }
+
+	// The add-on that `filter` names: its display name (any case), its file name (any case) or its
+	// id (a number, or a four-character code with or without single quotes). Returns NULL and sets
+	// `error`, listing the choices, when no add-on or more than one matches.
+	const AddonEntry* Match(const std::string& filter, std::string& error) const;
+
+private:
+	std::string fPath;
+	std::vector<AddonEntry> fEntries;
+	std::vector<std::string> fProblems;
+};
+
+// An id as users write it: a four-character code as 'nega', anything else as a number.
+std::string FormatFilterId(int32 id);
+
+// "Negative" (Inverter): how host messages name a filter.
+std::string DescribeFilter(const AddonEntry& entry);
+
+#endif // ADDON_FOLDER_H

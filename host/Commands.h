@@ -1,0 +1,16 @@
+// The subcommands of quimbel. Each registers itself on the command line; when the user picks
+// it, it sets `runner` to the work it does, which main() runs once parsing is complete.
+#ifndef COMMANDS_H
+#define COMMANDS_H
+
+#include "HostOptions.h"
+
+namespace CLI {
+class App;
+}
+
+void AddListCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
+void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
+void AddGalleryCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
+
+#endif // COMMANDS_H

@@ -1,0 +1,25 @@
+// The settings every quimbel command shares, filled from the command line.
+#ifndef HOST_OPTIONS_H
+#define HOST_OPTIONS_H
+
+#include <functional>
+#include <string>
+
+#include "ImageFile.h"
+
+struct HostOptions {
+	// The add-on folder the user chose; empty for the one beside the program.
+	std::string addonFolder;
+	ImageLimits limits;
+	WriteOptions write;
+};
+
+// Exit statuses of the command.
+static const int kExitSuccess = 0;
+static const int kExitSomeFailed = 1;
+static const int kExitUsage = 2;
+
+// What the chosen subcommand does once the whole command line is parsed; returns the exit status.
+typedef std::function<int()> CommandRunner;
+
+#endif // HOST_OPTIONS_H

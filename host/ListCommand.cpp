@@ -1,0 +1,43 @@
+// quimbel list: every add-on found, one line each: file name, id, display name.
+#include <algorithm>
+#include <cstdio>
+
+#include <CLI/CLI.hpp>
+
+#include "AddonFolder.h"
+#include "Commands.h"
+
+namespace {
+
+int RunList(const HostOptions& options)
+{
+	AddonFolder folder;
+	std::string error;
+	bool found = folder.Scan(options.addonFolder, error);
+	for (const std::string& problem : folder.Problems())
+		fprintf(stderr, "quimbel: %s\n", problem.c_str());
+	if (!found) {
+		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		return kExitSomeFailed;
+	}
+
+	size_t fileWidth = 0;
+	size_t idWidth = 0;
+	for (const AddonEntry& entry : folder.Entries()) {
+		fileWidth = std::max(fileWidth, entry.fileName.size());
+		idWidth = std::max(idWidth, FormatFilterId(entry.id).size());
+	}
+	for (const AddonEntry& entry : folder.Entries()) {
+		printf("%-*s  %*s  %s\n", (int)fileWidth, entry.fileName.c_str(), (int)idWidth,
+		       FormatFilterId(entry.id).c_str(), entry.name.c_str());
+	}
+	return folder.Problems().empty() ? kExitSuccess : kExitSomeFailed;
+}
+
+} // namespace
+
+void AddListCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner)
+{
+	CLI::App* command = app.add_subcommand("list", "List every add-on found: file, id, name");
+	command->callback([&runner, &options] { runner = [&options] { return RunList(options); }; });
+}

@@ -1,0 +1,145 @@
+// Reading baseline, progressive, grey and CMYK JPEG files into B_RGB32 bitmaps through
+// libjpeg-turbo.
+#include "ImageCodecs.h"
+
+#include <cstring>
+
+#include "JpegErrors.h"
+
+namespace {
+
+// A progressive file may declare any number of scans, each a pass over the whole image; a
+// damaged or hostile one would take minutes. Real encoders use about ten.
+const int kMaxScans = 500;
+
+struct JpegProgress {
+	jpeg_progress_mgr manager;
+	JpegErrors* errors;
+};
+
+void LimitScans(j_common_ptr info)
+{
+	j_decompress_ptr decompress = reinterpret_cast<j_decompress_ptr>(info);
+	if (!decompress->progressive_mode || decompress->input_scan_number <= kMaxScans)
+		return;
+	JpegErrors* errors = reinterpret_cast<JpegProgress*>(info->progress)->errors;
+	snprintf(errors->message, sizeof(errors->message),
+	         "damaged JPEG data (more than %d progressive scans)", kMaxScans);
+	longjmp(errors->jump, 1);
+}
+
+bool ReadHeader(j_decompress_ptr info, JpegErrors* errors, JpegProgress* progress, FILE* file)
+{
+	if (setjmp(errors->jump))
+		return false;
+
+	jpeg_create_decompress(info);
+	progress->manager.progress_monitor = LimitScans;
+	progress->errors = errors;
+	info->progress = &progress->manager;
+	jpeg_stdio_src(info, file);
+	jpeg_read_header(info, TRUE);
+	return true;
+}
+
+// Decodes into the bitmap's rows: B, G, R and 255 from colour and grey files, C, M, Y, K from
+// four-channel files, which ConvertCmyk turns into colour afterwards.
+bool ReadRows(j_decompress_ptr info, JpegErrors* errors, uint8* bits, size_t bytesPerRow)
+{
+	if (setjmp(errors->jump))
+		return false;
+
+	jpeg_start_decompress(info);
+	while (info->output_scanline < info->output_height) {
+		JSAMPROW row = bits + (size_t)info->output_scanline * bytesPerRow;
+		jpeg_read_scanlines(info, &row, 1);
+	}
+	jpeg_finish_decompress(info);
+	return true;
+}
+
+// Adobe's encoders store CMYK inverted (0 is full ink) and mark such files with their APP14
+// marker; other files use plain CMYK. libjpeg has already turned YCCK into CMYK of the same sense.
+void ConvertCmyk(BBitmap& bitmap, bool inverted)
+{
+	uint8* bits = static_cast<uint8*>(bitmap.Bits());
+	size_t count = (size_t)bitmap.BitsLength() / 4;
+	for (size_t i = 0; i < count; i++) {
+		uint8* pixel = bits + i * 4;
+		int cyan = pixel[0];
+		int magenta = pixel[1];
+		int yellow = pixel[2];
+		int black = pixel[3];
+		if (!inverted) {
+			cyan = 255 - cyan;
+			magenta = 255 - magenta;
+			yellow = 255 - yellow;
+			black = 255 - black;
+		}
+		pixel[0] = (yellow * black + 127) / 255;
+		pixel[1] = (magenta * black + 127) / 255;
+		pixel[2] = (cyan * black + 127) / 255;
+		pixel[3] = 255;
+	}
+}
+
+// Releases what libjpeg allocated, also when jpeg_create_decompress failed half way.
+class JpegReadStruct {
+public:
+	JpegReadStruct(JpegErrors* errors)
+	{
+		memset(&fInfo, 0, sizeof(fInfo));
+		fInfo.err = InitJpegErrors(errors, "damaged JPEG data", true);
+	}
+	~JpegReadStruct() { jpeg_destroy_decompress(&fInfo); }
+
+	j_decompress_ptr Info() { return &fInfo; }
+
+private:
+	jpeg_decompress_struct fInfo;
+};
+
+} // namespace
+
+std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::string& error)
+{
+	JpegErrors errors;
+	JpegProgress progress;
+	memset(&progress, 0, sizeof(progress));
+	JpegReadStruct reader(&errors);
+	j_decompress_ptr info = reader.Info();
+	if (!ReadHeader(info, &errors, &progress, file)) {
+		error = errors.message;
+		return NULL;
+	}
+
+	bool cmyk = false;
+	switch (info->jpeg_color_space) {
+	case JCS_GRAYSCALE:
+	case JCS_YCbCr:
+	case JCS_RGB:
+		info->out_color_space = JCS_EXT_BGRX;
+		break;
+	case JCS_CMYK:
+	case JCS_YCCK:
+		info->out_color_space = JCS_CMYK;
+		cmyk = true;
+		break;
+	default:
+		error =
+		    "unsupported JPEG colour space (" + std::to_string(info->num_components) + " channels)";
+		return NULL;
+	}
+
+	std::unique_ptr<BBitmap> bitmap =
+	    CreateImageBitmap(info->image_width, info->image_height, false, limits, error);
+	if (bitmap == NULL)
+		return NULL;
+	if (!ReadRows(info, &errors, static_cast<uint8*>(bitmap->Bits()), bitmap->BytesPerRow())) {
+		error = errors.message;
+		return NULL;
+	}
+	if (cmyk)
+		ConvertCmyk(*bitmap, info->saw_Adobe_marker);
+	return bitmap;
+}

@@ -1,0 +1,201 @@
+// Reading PNG files of every kind (1 to 16 bits, grey, palette, colour, alpha, interlaced) into
+// 32-bit bitmaps through libpng.
+#include "ImageCodecs.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstring>
+#include <vector>
+
+#include <png.h>
+
+namespace {
+
+// What the libpng callbacks share. libpng leaves a failing call through longjmp, so everything
+// that lives in a function calling setjmp is plain data without destructors.
+struct PngInput {
+	FILE* file;
+	char message[256];
+};
+
+struct PngHeader {
+	uint32 width;
+	uint32 height;
+	int colorType;
+	bool hasAlpha;
+};
+
+[[noreturn]] void HandleError(png_structp png, png_const_charp message)
+{
+	PngInput* input = static_cast<PngInput*>(png_get_error_ptr(png));
+	if (input->message[0] == '\0')
+		snprintf(input->message, sizeof(input->message), "damaged PNG data (%s)", message);
+	png_longjmp(png, 1);
+}
+
+// Warnings concern ancillary chunks that libpng has already skipped; the pixels are sound.
+void HandleWarning(png_structp, png_const_charp)
+{
+}
+
+void ReadData(png_structp png, png_bytep data, size_t length)
+{
+	PngInput* input = static_cast<PngInput*>(png_get_io_ptr(png));
+	if (fread(data, 1, length, input->file) == length)
+		return;
+	if (ferror(input->file))
+		snprintf(input->message, sizeof(input->message), "cannot read: %s", strerror(errno));
+	else
+		snprintf(input->message, sizeof(input->message), "truncated PNG data");
+	png_error(png, input->message);
+}
+
+bool ReadHeader(png_structp png, png_infop info, PngHeader* header)
+{
+	if (setjmp(png_jmpbuf(png)))
+		return false;
+
+	png_read_info(png, info);
+	header->width = png_get_image_width(png, info);
+	header->height = png_get_image_height(png, info);
+	header->colorType = png_get_color_type(png, info);
+	header->hasAlpha = (header->colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
+	                   png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+	return true;
+}
+
+// Asks libpng for four bytes a pixel in memory order blue, green, red, alpha (255 when the image
+// has none). Palette images are left as one index byte a pixel: ExpandPalette checks each index
+// against the palette, which libpng would silently map to black.
+void SetUpTransforms(png_structp png, png_infop info, const PngHeader& header)
+{
+	int bitDepth = png_get_bit_depth(png, info);
+	if (header.colorType == PNG_COLOR_TYPE_PALETTE) {
+		png_set_packing(png);
+	} else {
+		if (header.colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8)
+			png_set_expand_gray_1_2_4_to_8(png);
+		if (png_get_valid(png, info, PNG_INFO_tRNS))
+			png_set_tRNS_to_alpha(png);
+		if (bitDepth == 16)
+			png_set_scale_16(png);
+		if ((header.colorType & PNG_COLOR_MASK_COLOR) == 0)
+			png_set_gray_to_rgb(png);
+		png_set_bgr(png);
+		if (!header.hasAlpha)
+			png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+	}
+	png_set_interlace_handling(png);
+}
+
+bool ReadRows(png_structp png, png_infop info, const PngHeader* header, png_bytepp rows,
+              size_t rowBytes)
+{
+	if (setjmp(png_jmpbuf(png)))
+		return false;
+
+	SetUpTransforms(png, info, *header);
+	png_read_update_info(png, info);
+	if (png_get_rowbytes(png, info) != rowBytes)
+		png_error(png, "unexpected row layout");
+	png_read_image(png, rows);
+	png_read_end(png, NULL);
+	return true;
+}
+
+// Each row holds its indexes in its last quarter. Expanding from the left, pixel x writes bytes
+// 4x to 4x + 3, all before index x + 1 at 3 * width + x + 1: no index is overwritten unread.
+bool ExpandPalette(png_structp png, png_infop info, BBitmap& bitmap, std::string& error)
+{
+	png_colorp palette = NULL;
+	int paletteSize = 0;
+	png_get_PLTE(png, info, &palette, &paletteSize);
+	png_bytep transparency = NULL;
+	int transparencySize = 0;
+	if (png_get_valid(png, info, PNG_INFO_tRNS))
+		png_get_tRNS(png, info, &transparency, &transparencySize, NULL);
+
+	uint8 words[256][4];
+	for (int i = 0; i < paletteSize; i++) {
+		words[i][0] = palette[i].blue;
+		words[i][1] = palette[i].green;
+		words[i][2] = palette[i].red;
+		words[i][3] = i < transparencySize ? transparency[i] : 255;
+	}
+
+	int32 width = bitmap.Bounds().IntegerWidth() + 1;
+	int32 height = bitmap.Bounds().IntegerHeight() + 1;
+	uint8* bits = static_cast<uint8*>(bitmap.Bits());
+	for (int32 y = 0; y < height; y++) {
+		uint8* row = bits + (size_t)y * bitmap.BytesPerRow();
+		const uint8* indexes = row + (size_t)width * 3;
+		for (int32 x = 0; x < width; x++) {
+			int index = indexes[x];
+			if (index >= paletteSize) {
+				error = "palette index " + std::to_string(index) + " at (" + std::to_string(x) +
+				        ", " + std::to_string(y) + ") is past the end of the " +
+				        std::to_string(paletteSize) + "-colour palette";
+				return false;
+			}
+			memcpy(row + (size_t)x * 4, words[index], 4);
+		}
+	}
+	return true;
+}
+
+class PngReadStruct {
+public:
+	PngReadStruct(PngInput* input)
+	{
+		fPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, input, HandleError, HandleWarning);
+		fInfo = fPng != NULL ? png_create_info_struct(fPng) : NULL;
+		if (fInfo != NULL)
+			png_set_read_fn(fPng, input, ReadData);
+	}
+	~PngReadStruct() { png_destroy_read_struct(&fPng, &fInfo, NULL); }
+
+	png_structp Png() const { return fPng; }
+	png_infop Info() const { return fInfo; }
+
+private:
+	png_structp fPng;
+	png_infop fInfo;
+};
+
+} // namespace
+
+std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::string& error)
+{
+	PngInput input = {file, ""};
+	PngReadStruct reader(&input);
+	if (reader.Info() == NULL) {
+		error = "not enough memory to read PNG";
+		return NULL;
+	}
+
+	PngHeader header;
+	if (!ReadHeader(reader.Png(), reader.Info(), &header)) {
+		error = input.message;
+		return NULL;
+	}
+	std::unique_ptr<BBitmap> bitmap =
+	    CreateImageBitmap(header.width, header.height, header.hasAlpha, limits, error);
+	if (bitmap == NULL)
+		return NULL;
+
+	bool palette = header.colorType == PNG_COLOR_TYPE_PALETTE;
+	size_t rowBytes = (size_t)header.width * (palette ? 1 : 4);
+	size_t rowOffset = palette ? (size_t)header.width * 3 : 0;
+	std::vector<png_bytep> rows(header.height);
+	uint8* bits = static_cast<uint8*>(bitmap->Bits());
+	for (uint32 y = 0; y < header.height; y++)
+		rows[y] = bits + (size_t)y * bitmap->BytesPerRow() + rowOffset;
+
+	if (!ReadRows(reader.Png(), reader.Info(), &header, rows.data(), rowBytes)) {
+		error = input.message;
+		return NULL;
+	}
+	if (palette && !ExpandPalette(reader.Png(), reader.Info(), *bitmap, error))
+		return NULL;
+	return bitmap;
+}

@@ -1,0 +1,165 @@
+// Damaged, hostile and unsuitable input files: each gives a message naming the file and what is
+// wrong, exit status 1, and leaves nothing behind.
+#include <cstring>
+#include <functional>
+
+#include "CliSupport.h"
+
+namespace {
+
+Bytes Truncated(const std::string& sample)
+{
+	Bytes bytes = ReadBytes(SamplePath(sample));
+	bytes.resize(bytes.size() / 2);
+	return bytes;
+}
+
+Bytes WrongMagic()
+{
+	Bytes bytes = ReadBytes(SamplePath("astronaut.png"));
+	bytes[1] = 'Q';
+	return bytes;
+}
+
+Bytes BadHeaderCrc()
+{
+	Bytes bytes = ReadBytes(SamplePath("astronaut.png"));
+	// The signature (8), then IHDR's length, type and 13 data bytes: its CRC starts at 29.
+	bytes[29] ^= 0xFF;
+	return bytes;
+}
+
+Bytes HugePng()
+{
+	std::vector<PngChunk> chunks = SplitPng(ReadBytes(SamplePath("astronaut.png")));
+	Bytes& header = chunks[0].data;
+	const uint8 kSide[4] = {0x00, 0x01, 0x86, 0xA0};
+	memcpy(&header[0], kSide, 4);
+	memcpy(&header[4], kSide, 4);
+	return JoinPng(chunks);
+}
+
+Bytes HugeJpeg()
+{
+	Bytes bytes = ReadBytes(SamplePath("rocket.jpg"));
+	for (size_t i = 0; i + 9 < bytes.size(); i++) {
+		if (bytes[i] != 0xFF || bytes[i + 1] != 0xC0)
+			continue;
+		// SOF0: marker, length (2), precision (1), height (2), width (2).
+		const uint8 kSide[2] = {0xFF, 0xDC};
+		memcpy(&bytes[i + 5], kSide, 2);
+		memcpy(&bytes[i + 7], kSide, 2);
+		return bytes;
+	}
+	ADD_FAILURE() << "rocket.jpg has no baseline frame header";
+	return bytes;
+}
+
+// The indexed sample with its palette cut to one entry, while its pixels use several.
+Bytes PaletteIndexPastEnd()
+{
+	std::vector<PngChunk> chunks = SplitPng(ReadBytes(SamplePath("foo3x5x4indexed.png")));
+	for (PngChunk& chunk : chunks) {
+		if (chunk.type == "PLTE")
+			chunk.data.resize(3);
+		if (chunk.type == "tRNS")
+			chunk.data.resize(1);
+	}
+	return JoinPng(chunks);
+}
+
+Bytes Text()
+{
+	const char* kText = "P3\n1 1\n255\n0 0 0\n";
+	return Bytes(kText, kText + strlen(kText));
+}
+
+struct BadFile {
+	const char* label;
+	const char* fileName;
+	std::function<Bytes()> make;
+	const char* message;
+};
+
+const BadFile kBadFiles[] = {
+    {"Empty", "empty.png", [] { return Bytes(); }, "empty file"},
+    {"TruncatedPng", "cut.png", [] { return Truncated("astronaut.png"); }, "truncated PNG data"},
+    {"TruncatedJpeg", "cut.jpg", [] { return Truncated("rocket.jpg"); }, "truncated JPEG data"},
+    {"WrongMagic", "magic.png", WrongMagic, "not a PNG or JPEG image"},
+    {"BadCrc", "crc.png", BadHeaderCrc, "CRC error"},
+    {"HugePng", "huge.png", HugePng, "100000 x 100000 pixels, more than the limit"},
+    {"HugeJpeg", "huge.jpg", HugeJpeg, "65500 x 65500 pixels, more than the limit"},
+    {"PaletteIndexPastEnd", "palette.png", PaletteIndexPastEnd, "palette index"},
+    {"OtherKind", "picture.ppm", Text, "not a PNG or JPEG image"},
+};
+
+class BadInput : public CliTest, public ::testing::WithParamInterface<BadFile> {};
+
+// The bad file is named in one message on standard error, nothing goes to standard output, and
+// the folder holds nothing but the bad file afterwards (no output, no temporary file).
+TEST_P(BadInput, IsRefusedAndLeavesNothing)
+{
+	const BadFile& bad = GetParam();
+	std::string input = Path(bad.fileName);
+	WriteBytes(input, bad.make());
+
+	RunResult run = RunQuimbel({"apply", "My", input, Path("out.png")});
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_EQ(run.out, "");
+	EXPECT_EQ(run.err.rfind("quimbel: " + input + ": ", 0), 0u) << run.err;
+	EXPECT_NE(run.err.find(bad.message), std::string::npos) << run.err;
+	EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+	EXPECT_EQ(Entries(), std::vector<std::string>({bad.fileName}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BadInput, ::testing::ValuesIn(kBadFiles),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+struct LimitCase {
+	const char* label;
+	std::vector<std::string> options;
+	const char* message;
+};
+
+const LimitCase kLimits[] = {
+    {"Pixels", {"--max-pixels", "100000"}, "more than the limit"},
+    {"Side", {"--max-side", "500"}, "more than the limit of 500"},
+};
+
+class SizeLimit : public CliTest, public ::testing::WithParamInterface<LimitCase> {};
+
+// The size limits given on the command line refuse a 512 x 512 image that the defaults accept.
+TEST_P(SizeLimit, RefusesALargerImage)
+{
+	std::vector<std::string> arguments = GetParam().options;
+	arguments.insert(arguments.end(), {"apply", "My", SamplePath("astronaut.png"), Path("o.png")});
+
+	RunResult run = RunQuimbel(arguments);
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_NE(run.err.find(SamplePath("astronaut.png") + ": "), std::string::npos) << run.err;
+	EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+	EXPECT_TRUE(Entries().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, SizeLimit, ::testing::ValuesIn(kLimits),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+typedef CliTest MissingInput;
+
+// An input that does not exist, or is a folder, is named with the reason.
+TEST_F(MissingInput, IsNamed)
+{
+	RunResult missing = RunQuimbel({"apply", "My", Path("nothing.png"), Path("o.png")});
+	RunResult folder = RunQuimbel({"apply", "My", fFolder, Path("o.png")});
+
+	EXPECT_EQ(missing.status, 1);
+	EXPECT_NE(missing.err.find(Path("nothing.png") + ": cannot open"), std::string::npos)
+	    << missing.err;
+	EXPECT_EQ(folder.status, 1);
+	EXPECT_NE(folder.err.find(fFolder + ": is a folder"), std::string::npos) << folder.err;
+	EXPECT_TRUE(Entries().empty());
+}
+
+} // namespace

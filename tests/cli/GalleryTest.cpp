@@ -1,0 +1,99 @@
+// quimbel gallery: every add-on on one image, the results and a page showing them.
+#include <filesystem>
+
+#include "CliSupport.h"
+#include "TestSupport.h"
+
+namespace {
+
+std::string ReadText(const std::string& path)
+{
+	Bytes bytes = ReadBytes(path);
+	return std::string(bytes.begin(), bytes.end());
+}
+
+typedef CliTest Gallery;
+
+// Every add-on of the build gets its result file, equal to what it makes in this process, and
+// the page shows the source and every result with its name.
+TEST_F(Gallery, ShowsEveryAddon)
+{
+	std::string input = SamplePath("logo.png");
+	std::string folder = Path("gallery");
+
+	RunResult run = RunQuimbel({"gallery", input, "-o", folder});
+
+	ASSERT_EQ(run.status, 0) << run.err;
+	EXPECT_NE(run.err.find(folder + "/index.html"), std::string::npos) << run.err;
+	std::string page = ReadText(folder + "/index.html");
+	EXPECT_NE(page.find("src=\"source.png\""), std::string::npos);
+	std::unique_ptr<BBitmap> source = ReadBack(input);
+	std::unique_ptr<BBitmap> shown = ReadBack(folder + "/source.png");
+	ASSERT_TRUE(source != NULL && shown != NULL);
+	EXPECT_TRUE(Words(*shown) == Words(*source));
+
+	for (const std::string& file : BuiltAddonFiles()) {
+		FilterPtr filter = LoadFilter(file);
+		ASSERT_NE(filter, nullptr);
+		BitmapPtr expected;
+		CaptureStdout([&] { expected.reset(filter->Run(source.get())); });
+		if (expected == NULL)
+			continue;
+		std::string image = "result-" + file + ".png";
+		EXPECT_NE(page.find("src=\"" + image + "\""), std::string::npos) << file;
+		EXPECT_NE(page.find(std::string(">") + filter->name + "<"), std::string::npos) << file;
+		std::unique_ptr<BBitmap> written = ReadBack(folder + "/" + image);
+		ASSERT_NE(written, nullptr);
+		EXPECT_TRUE(Words(*written) == Words(*expected)) << file;
+	}
+}
+
+// A filter without a result is shown as such with what it printed (which still reaches standard
+// output); names are escaped for the page; the status says that not every image was made.
+TEST_F(Gallery, ShowsAFilterWithoutResult)
+{
+	std::string addons =
+	    MakeAddonFolder("addons", {BuiltAddonFolder() + "/CopyThrough", FixturePath("NullFilter")});
+	std::string folder = Path("gallery");
+
+	RunResult run =
+	    RunQuimbel({"--addons", addons, "gallery", SamplePath("chelsea.png"), "-o", folder});
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_EQ(run.out, "NullFilter: nothing to give\n");
+	EXPECT_NE(run.err.find("(NullFilter) produced no image"), std::string::npos) << run.err;
+	std::string page = ReadText(folder + "/index.html");
+	EXPECT_NE(page.find("Nothing &amp; &lt;more&gt;"), std::string::npos);
+	EXPECT_EQ(page.find("<more>"), std::string::npos);
+	EXPECT_NE(page.find("no image"), std::string::npos);
+	EXPECT_NE(page.find("<pre>NullFilter: nothing to give\n</pre>"), std::string::npos);
+	EXPECT_EQ(Entries(folder),
+	          std::vector<std::string>({"index.html", "result-CopyThrough.png", "source.png"}));
+}
+
+// A source that cannot be read stops the gallery before anything is written.
+TEST_F(Gallery, BadSourceWritesNothing)
+{
+	WriteBytes(Path("bad.png"), Bytes(3, 1));
+
+	RunResult run = RunQuimbel({"gallery", Path("bad.png"), "-o", Path("gallery")});
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_NE(run.err.find(Path("bad.png") + ": "), std::string::npos) << run.err;
+	EXPECT_TRUE(Entries(Path("gallery")).empty());
+}
+
+// A gallery written into the source's own folder does not overwrite a source named source.png.
+TEST_F(Gallery, KeepsASourceNamedLikeItsCopy)
+{
+	std::filesystem::copy_file(SamplePath("chelsea.png"), Path("source.png"));
+
+	RunResult run = RunQuimbel({"gallery", Path("source.png"), "-o", fFolder});
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_NE(run.err.find("the output is the input file"), std::string::npos) << run.err;
+	EXPECT_TRUE(ReadBytes(Path("source.png")) == ReadBytes(SamplePath("chelsea.png")));
+	EXPECT_TRUE(std::filesystem::exists(Path("index.html")));
+}
+
+} // namespace
