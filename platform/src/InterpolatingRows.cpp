@@ -13,6 +13,59 @@ namespace {
 // Destination pixels one vector step makes.
 const int32 kStepPixels = 8;
 
+// Widens eight pixels, two a 128-bit lane apart in `bytes` order, into 16-bit lanes in memory
+// order. Premultiplied, colours are multiplied by alpha and alpha by 1 << kAlphaShift.
+template <bool kPremultiplied>
+__attribute__((target("avx2"))) inline void WidenStep(__m256i bytes, uint16* out)
+{
+	__m256i zero = _mm256_setzero_si256();
+	__m256i low = _mm256_unpacklo_epi8(bytes, zero);
+	__m256i high = _mm256_unpackhi_epi8(bytes, zero);
+	if (kPremultiplied) {
+		const __m256i kAlphas =
+		    _mm256_setr_epi8(3, 3, 3, -1, 7, 7, 7, -1, 11, 11, 11, -1, 15, 15, 15, -1, 3, 3, 3, -1,
+		                     7, 7, 7, -1, 11, 11, 11, -1, 15, 15, 15, -1);
+		const __m256i kAlphaFactor =
+		    _mm256_setr_epi16(0, 0, 0, 1 << kAlphaShift, 0, 0, 0, 1 << kAlphaShift, 0, 0, 0,
+		                      1 << kAlphaShift, 0, 0, 0, 1 << kAlphaShift);
+		__m256i factors = _mm256_shuffle_epi8(bytes, kAlphas);
+		low = _mm256_mullo_epi16(
+		    low, _mm256_or_si256(_mm256_unpacklo_epi8(factors, zero), kAlphaFactor));
+		high = _mm256_mullo_epi16(
+		    high, _mm256_or_si256(_mm256_unpackhi_epi8(factors, zero), kAlphaFactor));
+	}
+	_mm256_storeu_si256((__m256i*)out, _mm256_permute2x128_si256(low, high, 0x20));
+	_mm256_storeu_si256((__m256i*)(out + 16), _mm256_permute2x128_si256(low, high, 0x31));
+}
+
+template <bool kPremultiplied>
+__attribute__((target("avx2"))) bool WidenRowIn(const uint8* row, int32 count, uint16* out)
+{
+	// Every byte of the row is ANDed together; the row is opaque where the alpha bytes stay
+	// all ones.
+	__m256i all = _mm256_set1_epi8(-1);
+	int32 i = 0;
+	for (; i + kStepPixels <= count; i += kStepPixels) {
+		__m256i bytes = _mm256_loadu_si256((const __m256i*)(row + (size_t)i * 4));
+		all = _mm256_and_si256(all, bytes);
+		WidenStep<kPremultiplied>(bytes, out + (size_t)i * kLanes);
+	}
+	if (i < count) {
+		// The last few pixels from a copy padded with opaque ones.
+		size_t bytes = (size_t)(count - i) * 4;
+		uint8 padded[kStepPixels * 4];
+		memset(padded, 0xff, sizeof(padded));
+		memcpy(padded, row + (size_t)i * 4, bytes);
+		uint16 lanes[kStepPixels * kLanes];
+		__m256i rest = _mm256_loadu_si256((const __m256i*)padded);
+		all = _mm256_and_si256(all, rest);
+		WidenStep<kPremultiplied>(rest, lanes);
+		memcpy(out + (size_t)i * kLanes, lanes, bytes * sizeof(uint16));
+	}
+	__m256i alphas = _mm256_or_si256(all, _mm256_set1_epi32(0x00ffffff));
+	return _mm256_movemask_epi8(_mm256_cmpeq_epi8(alphas, _mm256_set1_epi8(-1))) == -1;
+}
+
 // Orders two adjacent pixels of 16-bit lanes, a 128-bit lane, as pairs of the same channel:
 // blue of both, green of both, red of both, alpha of both.
 __attribute__((target("avx2"))) inline __m256i PairChannels(__m256i pixels)
@@ -127,6 +180,13 @@ __attribute__((target("avx2"))) void BlendRowsIn(const uint32* first, uint32 fir
 bool CanInterpolateRows()
 {
 	return __builtin_cpu_supports("avx2");
+}
+
+bool WidenPixels(const uint8* row, int32 count, bool premultiplied, uint16* out)
+{
+	if (premultiplied)
+		return WidenRowIn<true>(row, count, out);
+	return WidenRowIn<false>(row, count, out);
 }
 
 __attribute__((target("avx2"))) void WeighRowPairs(const uint16* lanes, const AxisWeights& columns,

@@ -212,12 +212,15 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 			if (work.keptRow[slot] != y) {
 				const uint8* row =
 				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
-				work.keptOpaque[slot] =
-				    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
-				if (vectorRows && columns.Taps() == 2)
+				if (vectorRows && columns.Taps() == 2) {
+					work.keptOpaque[slot] =
+					    WidenPixels(row, widthRead, kPremultiplied, work.widened.get());
 					WeighRowPairs(work.widened.get(), columns, weighed[slot]);
-				else
+				} else {
+					work.keptOpaque[slot] =
+					    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
 					WeighAnyRow<kFirstPassShift>(work.widened.get(), columns, weighed[slot]);
+				}
 				work.keptRow[slot] = y;
 			}
 			opaque = opaque && work.keptOpaque[slot];
