@@ -192,30 +192,34 @@ bool WidenPixels(const uint8* row, int32 count, bool premultiplied, uint16* out)
 __attribute__((target("avx2"))) void WeighRowPairs(const uint16* lanes, const AxisWeights& columns,
                                                    uint32* out)
 {
-	// Each destination pixel reads its two source pixels, 16 bytes, from its first column on;
-	// two destination pixels go a step.
+	// The table is read through local pointers: vector stores may alias anything, and would
+	// otherwise have every step fetch the table's own pointers again.
+	const int32* starts = columns.Starts();
+	const int16* weights = columns.Weights(0);
+	int32 count = columns.Count();
+	int32 firstColumn = starts[0];
+	// Each destination pixel reads its two source pixels, 16 bytes, from its first column on.
+	auto taps = [&](int32 i) {
+		return _mm_loadu_si128(
+		    (const __m128i*)(lanes + (size_t)(starts[i] - firstColumn) * kLanes));
+	};
+
+	// Two destination pixels a step, a 128-bit lane each.
 	const __m256i kSpread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-	int32 firstColumn = columns.Start(0);
 	int32 i = 0;
-	for (; i + 2 <= columns.Count(); i += 2, out += 2 * kLanes) {
-		const uint16* left = lanes + (size_t)(columns.Start(i) - firstColumn) * kLanes;
-		const uint16* right = lanes + (size_t)(columns.Start(i + 1) - firstColumn) * kLanes;
-		__m256i pixels =
-		    _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i*)left)),
-		                            _mm_loadu_si128((const __m128i*)right), 1);
-		__m256i weights = _mm256_permutevar8x32_epi32(
-		    _mm256_castsi128_si256(_mm_loadl_epi64((const __m128i*)columns.Weights(i))), kSpread);
-		_mm256_storeu_si256((__m256i*)out, WeighPairs(pixels, weights));
+	for (; i + 2 <= count; i += 2) {
+		__m256i pixels = _mm256_inserti128_si256(_mm256_castsi128_si256(taps(i)), taps(i + 1), 1);
+		__m256i pairWeights = _mm256_permutevar8x32_epi32(
+		    _mm256_castsi128_si256(_mm_loadl_epi64((const __m128i*)(weights + 2 * i))), kSpread);
+		_mm256_storeu_si256((__m256i*)(out + (size_t)i * kLanes), WeighPairs(pixels, pairWeights));
 	}
-	if (i == columns.Count())
+	if (i == count)
 		return;
 
-	const uint16* left = lanes + (size_t)(columns.Start(i) - firstColumn) * kLanes;
 	int32 weightPair;
-	memcpy(&weightPair, columns.Weights(i), sizeof(weightPair));
-	__m256i pixels = _mm256_castsi128_si256(_mm_loadu_si128((const __m128i*)left));
-	__m256i sums = WeighPairs(pixels, _mm256_set1_epi32(weightPair));
-	_mm_storeu_si128((__m128i*)out, _mm256_castsi256_si128(sums));
+	memcpy(&weightPair, weights + 2 * i, sizeof(weightPair));
+	__m256i sums = WeighPairs(_mm256_castsi128_si256(taps(i)), _mm256_set1_epi32(weightPair));
+	_mm_storeu_si128((__m128i*)(out + (size_t)i * kLanes), _mm256_castsi256_si128(sums));
 }
 
 void BlendRows(const uint32* first, uint32 firstWeight, const uint32* second, uint32 secondWeight,
