@@ -126,12 +126,14 @@ __attribute__((target("avx2"))) inline __m256i BlendStep(const uint32* first, __
 	__m256 spread[4] = {
 	    _mm256_shuffle_ps(scales, scales, 0x00), _mm256_shuffle_ps(scales, scales, 0x55),
 	    _mm256_shuffle_ps(scales, scales, 0xaa), _mm256_shuffle_ps(scales, scales, 0xff)};
+	// The general path clamps quotients to 255; here the saturating packs do. A colour sum never
+	// passes its alpha sum (colour times alpha is at most 255/256 of alpha shifted up by 8, and
+	// each pass rounds both alike), so quotients stay near 256 at most, far from wrapping.
 	const __m256 kBias = _mm256_set1_ps(kRoundingBias);
-	const __m256 kLargest = _mm256_set1_ps(255.0f);
 	__m256i colours[4];
 	for (int32 k = 0; k < 4; k++) {
 		__m256 scaled = _mm256_mul_ps(_mm256_cvtepi32_ps(sums[k]), spread[k]);
-		colours[k] = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_add_ps(scaled, kBias), kLargest));
+		colours[k] = _mm256_cvttps_epi32(_mm256_add_ps(scaled, kBias));
 	}
 	__m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(colours[0], colours[1]),
 	                                    _mm256_packus_epi32(colours[2], colours[3]));
