@@ -91,6 +91,7 @@ const RectangleCase kRectangles[] = {
     {"SameSizeMoved", BRect(0, 0, 4, 4), BRect(0, 0, 4, 4), BRect(3, 3, 7, 7), 9, 9},
     {"ThreeToTwo", BRect(0, 0, 8, 8), BRect(0, 0, 8, 8), BRect(0, 0, 5, 5), 6, 6},
     {"SourceNotAtOrigin", BRect(10, 20, 17, 25), BRect(12, 21, 15, 24), BRect(0, 0, 6, 6), 8, 8},
+    {"DoubleLongRows", BRect(0, 0, 20, 2), BRect(0, 0, 20, 2), BRect(0, 0, 40, 4), 42, 6},
 };
 
 class DrawRectangles : public testing::TestWithParam<std::tuple<RectangleCase, color_space>> {};

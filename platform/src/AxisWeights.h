@@ -39,6 +39,7 @@ public:
 	// from First(); unused taps have weight 0.
 	int32 Taps() const { return fTaps; }
 	int32 Start(int32 i) const { return fStarts[i]; }
+	const int32* Starts() const { return fStarts.get(); }
 	const int16* Weights(int32 i) const { return fWeights.get() + (size_t)i * fTaps; }
 
 	// True when every destination pixel is the mean of two source pixels, each pair following

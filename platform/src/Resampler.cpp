@@ -5,36 +5,12 @@
 #include <new>
 
 #include "Halving.h"
+#include "InterpolatingRows.h"
+#include "ResampleSteps.h"
 
 namespace BPrivate {
 
 namespace {
-
-// Each pass multiplies by weights of kWeightBits fraction bits. After the first pass (along rows
-// or along columns) the sums drop one bit less than that, so that an exact 2:1 step (two weights
-// of one half) keeps its sum whole; the final step drops the rest, rounding once, which makes a
-// 2:1 reduction the exact rounded mean of each 2 x 2 block.
-const int32 kFirstPassShift = AxisWeights::kWeightBits - 1;
-const int32 kFinalShift = AxisWeights::kWeightBits + 1;
-const uint32 kFinalHalf = 1u << (kFinalShift - 1);
-
-// Premultiplied, alpha is widened by this many bits, so that the alpha sums that colour sums are
-// divided by carry as many bits as the colour sums do, even for pixels almost transparent.
-const int32 kAlphaShift = 8;
-const int32 kAlphaFinalShift = kFinalShift + kAlphaShift;
-const float kAlphaScale = 1 << kAlphaShift;
-
-// Four channel sums a pixel, in memory order: blue, green, red, alpha.
-const int32 kLanes = 4;
-
-// Premultiplied sums turn back into colours in float. A quotient that is exactly k + 1/2 must
-// round up however the float steps erred: this bias lies above their error (under 1e-4 at 255)
-// and below the smallest distance from a half that an exact 2:1 reduction can give (1/2040).
-const float kRoundingBias = 0.5f + 1.0f / 4096;
-
-// What colour sums are divided by where every pixel read is opaque: 255 at the full weight of
-// both passes.
-const float kOpaqueSum = 255.0f * (1 << kFinalShift);
 
 // Destination pixels summed and finished at a time in the column-first order.
 const int32 kChunkPixels = 512;
@@ -149,9 +125,8 @@ __attribute__((always_inline)) inline void FinishAlpha(const uint32* sums, size_
 __attribute__((always_inline)) inline void FinishOpaque(const uint32* sums, size_t lanes,
                                                         uint8* out)
 {
-	const float kScale = 1.0f / kOpaqueSum;
 	for (size_t i = 0; i < lanes; i++)
-		out[i] = (uint8)std::min((float)(int32)sums[i] * kScale + kRoundingBias, 255.0f);
+		out[i] = (uint8)std::min((float)(int32)sums[i] * kOpaqueScale + kRoundingBias, 255.0f);
 	FinishAlpha(sums, lanes, out);
 }
 
@@ -220,6 +195,7 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 		return B_NO_MEMORY;
 	uint32* sums = work.sums.get();
 	uint32* weighed[2] = {sums + lanes, sums + 2 * lanes};
+	bool vectorRows = CanInterpolateRows();
 
 	for (int32 r = 0; r < rows.Count(); r++) {
 		// The one or two source rows this row is made of, weighed once each.
@@ -236,14 +212,30 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 			if (work.keptRow[slot] != y) {
 				const uint8* row =
 				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
-				work.keptOpaque[slot] =
-				    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
-				WeighAnyRow<kFirstPassShift>(work.widened.get(), columns, weighed[slot]);
+				if (vectorRows && columns.Taps() == 2) {
+					work.keptOpaque[slot] =
+					    WidenPixels(row, widthRead, kPremultiplied, work.widened.get());
+					WeighRowPairs(work.widened.get(), columns, weighed[slot]);
+				} else {
+					work.keptOpaque[slot] =
+					    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
+					WeighAnyRow<kFirstPassShift>(work.widened.get(), columns, weighed[slot]);
+				}
 				work.keptRow[slot] = y;
 			}
 			opaque = opaque && work.keptOpaque[slot];
 			slots[used] = slot;
 			rowWeights[used++] = weights[t];
+		}
+
+		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
+		             (size_t)columns.First() * 4;
+		if (vectorRows) {
+			int32 second = slots[used - 1];
+			uint32 secondWeight = used == 2 ? rowWeights[1] : 0;
+			BlendRows(weighed[slots[0]], rowWeights[0], weighed[second], secondWeight,
+			          columns.Count(), kPremultiplied, opaque, out);
+			continue;
 		}
 
 		// Summed and finished a chunk at a time, which stays in the first-level cache.
@@ -254,9 +246,7 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 			SetWeighted(weighed[slots[0]] + offset, rowWeights[0], sums, chunkLanes);
 			if (used == 2)
 				AddWeighted(weighed[slots[1]] + offset, rowWeights[1], sums, chunkLanes);
-			uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
-			             (size_t)(columns.First() + x) * 4;
-			Finish<kPremultiplied>(sums, count, opaque, work.scales.get(), out);
+			Finish<kPremultiplied>(sums, count, opaque, work.scales.get(), out + offset);
 		}
 	}
 	return B_OK;
