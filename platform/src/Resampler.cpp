@@ -40,7 +40,7 @@ template <int32 kShift, int32 kTaps, typename Lane>
 __attribute__((always_inline)) inline void WeighRow(const Lane* lanes, const AxisWeights& columns,
                                                     uint32* out)
 {
-	const uint32 kHalf = kShift > 0 ? 1u << (kShift - 1) : 0;
+	const uint32 kHalf = (1u << kShift) >> 1;
 	int32 firstColumn = columns.Start(0);
 	int32 taps = kTaps != 0 ? kTaps : columns.Taps();
 	for (int32 i = 0; i < columns.Count(); i++, out += kLanes) {
@@ -313,15 +313,22 @@ Resample(SourceRows source, DestinationRows destination, const AxisWeights& colu
 }
 
 // The pixel loops are compiled for the wider vectors of newer processors as well, chosen when
-// the library loads.
-__attribute__((target_clones("avx2", "default"), flatten)) status_t
+// the library loads. clang inlines them into each clone without being told and refuses the
+// combination with flatten.
+#ifdef __clang__
+#define PIXEL_LOOP_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define PIXEL_LOOP_CLONES __attribute__((target_clones("avx2", "default"), flatten))
+#endif
+
+PIXEL_LOOP_CLONES status_t
 ResamplePremultiplied(SourceRows source, DestinationRows destination, const AxisWeights& columns,
                       const AxisWeights& rows)
 {
 	return Resample<true>(source, destination, columns, rows);
 }
 
-__attribute__((target_clones("avx2", "default"), flatten)) status_t
+PIXEL_LOOP_CLONES status_t
 ResamplePlain(SourceRows source, DestinationRows destination, const AxisWeights& columns,
               const AxisWeights& rows)
 {
