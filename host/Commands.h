@@ -12,5 +12,6 @@ class App;
 void AddListCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 void AddGalleryCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
+void AddInfoCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 
 #endif // COMMANDS_H

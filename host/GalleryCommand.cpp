@@ -15,7 +15,10 @@
 #include "Commands.h"
 #include "FilterRun.h"
 #include "GalleryPage.h"
+#include "IconPng.h"
 #include "ImageFile.h"
+#include "PlatformResources.h"
+#include "ResourceReader.h"
 #include "SameFile.h"
 #include "StdoutCapture.h"
 #include "WorkerPool.h"
@@ -50,6 +53,30 @@ void WriteItemImage(const BBitmap& bitmap, const std::string& folder, const std:
 	if (stat(path.c_str(), &status) == 0)
 		item.fileBytes = status.st_size;
 	item.image = name;
+}
+
+// Writes the large icon of the add-on at `addonPath` as `name` in the gallery folder and records
+// it in `item`. An add-on without readable resources simply has no icon; only an icon that
+// cannot be written is an error, returned in `error`.
+bool WriteItemIcon(const std::string& addonPath, const std::string& folder, const std::string& name,
+                   const std::string& input, GalleryItem& item, std::string& error)
+{
+	std::vector<Resource> resources;
+	std::string readError;
+	if (!ReadResources(addonPath, resources, readError))
+		return true;
+	const Resource* icon = FindIcon(resources, kLargeIconType);
+	if (icon == NULL)
+		return true;
+	std::string path = folder + "/" + name;
+	if (IsSameFile(input, path)) {
+		error = path + ": the output is the input file " + input + "; not overwriting it";
+		return false;
+	}
+	if (!WriteIconPng(*icon, path, error))
+		return false;
+	item.icon = name;
+	return true;
 }
 
 void DescribeBitmap(const BBitmap& bitmap, GalleryItem& item)
@@ -94,6 +121,7 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 	const std::vector<AddonEntry>& entries = folder.Entries();
 	// Sized once: the workers fill in their items while later ones are run.
 	std::vector<GalleryItem> items(entries.size());
+	size_t iconsFailed = 0;
 	{
 		int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
 		WorkerPool pool(jobs, jobs);
@@ -107,6 +135,12 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 			GalleryItem& item = items[i];
 			item.title = entry.name;
 			item.detail = entry.fileName + ", id " + FormatFilterId(entry.id);
+			std::string iconError;
+			if (!WriteItemIcon(folder.Path() + "/" + entry.fileName, outputFolder,
+			                   "icon-" + entry.fileName + ".png", input, item, iconError)) {
+				fprintf(stderr, "quimbel: %s\n", iconError.c_str());
+				iconsFailed++;
+			}
 
 			std::unique_ptr<BBitmap> result;
 			{
@@ -147,7 +181,8 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 	}
 	fprintf(stderr, "quimbel: %s: %zu of %zu filters produced an image\n", page.c_str(),
 	        items.size() - withoutImage, items.size());
-	bool complete = withoutImage == 0 && sourceItem.error.empty() && folder.Problems().empty();
+	bool complete = withoutImage == 0 && iconsFailed == 0 && sourceItem.error.empty() &&
+	                folder.Problems().empty();
 	return complete ? kExitSuccess : kExitSomeFailed;
 }
 

@@ -19,6 +19,8 @@ figure img, .none { display: block; width: 100%; height: auto; image-rendering: 
   background: #fee; color: #900; font-weight: bold; }
 figcaption { margin-top: 0.5em; font-size: 0.9em; line-height: 1.4; }
 .title { font-weight: bold; font-size: 1.05em; }
+figure img.icon { display: inline; width: 32px; height: 32px; vertical-align: middle;
+  margin-right: 0.4em; background: none; }
 .detail { color: #555; }
 .error { color: #900; }
 pre { background: #222; color: #eee; padding: 0.4em; max-height: 12em; overflow: auto; }
@@ -87,7 +89,10 @@ std::string Figure(const GalleryItem& item, bool isSource)
 		html += "<a href=\"" + EscapeUrl(item.image) + "\"><img src=\"" + EscapeUrl(item.image) +
 		        "\" alt=\"" + Escape(item.title) + "\" loading=\"lazy\"></a>\n";
 	}
-	html += "<figcaption><div class=\"title\">" + Escape(item.title) + "</div>\n";
+	html += "<figcaption><div class=\"title\">";
+	if (!item.icon.empty())
+		html += "<img class=\"icon\" src=\"" + EscapeUrl(item.icon) + "\" alt=\"\">";
+	html += Escape(item.title) + "</div>\n";
 	html += "<div class=\"detail\">" + Escape(item.detail) + "</div>\n";
 	if (item.width > 0) {
 		char line[128];

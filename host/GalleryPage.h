@@ -12,6 +12,9 @@ struct GalleryItem {
 	std::string title;
 	// A second line under the title: the add-on's file name and id, or the source's path.
 	std::string detail;
+	// The add-on's icon file, shown beside the title, relative to the page; empty when there is
+	// none.
+	std::string icon;
 	// The image file, relative to the page; empty when there is none.
 	std::string image;
 	int32 width = 0;

@@ -37,6 +37,7 @@ int main(int argc, char** argv)
 	AddListCommand(app, options, runner);
 	AddApplyCommand(app, options, runner);
 	AddGalleryCommand(app, options, runner);
+	AddInfoCommand(app, options, runner);
 
 	try {
 		app.parse(argc, argv);

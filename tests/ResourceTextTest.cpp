@@ -1,5 +1,4 @@
-// Showing resources to people: the text of each resource, the icons as PNG files, and the info
-// command that puts both together.
+// Showing resources to people: the text of each resource and the icons as PNG files.
 #include <cstring>
 #include <filesystem>
 
@@ -11,7 +10,7 @@
 
 #include "ColorMap.h"
 #include "IconPng.h"
-#include "InfoCommand.h"
+#include "PlatformResources.h"
 #include "ResourceReader.h"
 #include "ResourceText.h"
 #include "TestSupport.h"
@@ -156,42 +155,26 @@ std::string ScratchFolder(const std::string& name)
 	return folder;
 }
 
-// The info command shows the filter and every resource of an add-on, and writes both icons as
-// PNG images whose pixels are the icon's colours, transparent where the icon is.
-TEST(InfoCommand, ShowsAnAddonAndWritesItsIcons)
+// Both icons of an add-on come out as PNG images of their size whose pixels are the icon's
+// colours, transparent where the icon is.
+TEST(IconPng, WritesTheIconsColours)
 {
 	std::string path = AddonPath("CopyThrough");
 	std::string folder = ScratchFolder("icons");
-	int status = -1;
-	std::string printed = CaptureStdout([&] { status = RunInfo({path}, folder); });
-	EXPECT_EQ(status, 0);
-	std::string large = folder + "/CopyThrough-large.png";
-	std::string mini = folder + "/CopyThrough-mini.png";
-	EXPECT_EQ(printed,
-	          path + "\n" +
-	              "  filter id 100, name \"My\"\n"
-	              "  'ICON' 101 \"BEOS:L:STD_ICON\": large icon, 32 x 32 pixels\n"
-	              "  'MICN' 101 \"BEOS:M:STD_ICON\": mini icon, 16 x 16 pixels\n"
-	              "  'MIMS' 2 \"BEOS:TYPE\": string \"application/x-vnd.Be-elfexecutable\"\n"
-	              "  'APPV' 1 \"BEOS:APP_VERSION\": version 0.0.0 (development, internal 0), short "
-	              "description \"QuimbelFilter\", long description \"QuimbelFilter\\t\"\n"
-	              "  'MIMS' 1 \"BEOS:APP_SIG\": string \"\"\n"
-	              "  'MSGG' 1 \"BEOS:FILE_TYPES\": empty message\n"
-	              "  wrote " +
-	              large + "\n  wrote " + mini + "\n");
-
 	std::vector<Resource> resources;
 	std::string error;
 	ASSERT_TRUE(ReadResources(path, resources, error)) << error;
-	for (const Resource& icon : resources) {
-		int32 side = IconSide(icon);
-		if (side == 0)
-			continue;
-		PngImage image = ReadPng(side == 32 ? large : mini);
+	for (uint32 type : {kLargeIconType, kMiniIconType}) {
+		const Resource* icon = FindIcon(resources, type);
+		ASSERT_NE(icon, nullptr) << TypeCodeText(type);
+		std::string png = folder + "/" + TypeCodeText(type) + ".png";
+		ASSERT_TRUE(WriteIconPng(*icon, png, error)) << error;
+		PngImage image = ReadPng(png);
+		int32 side = type == kLargeIconType ? kLargeIconSide : kMiniIconSide;
 		ASSERT_EQ(image.width, side);
 		ASSERT_EQ(image.height, side);
-		for (size_t i = 0; i < icon.data.size(); i++) {
-			rgb_color color = SystemColor(icon.data[i]);
+		for (size_t i = 0; i < icon->data.size(); i++) {
+			rgb_color color = SystemColor(icon->data[i]);
 			const uint8* pixel = &image.rgba[i * 4];
 			EXPECT_EQ(pixel[3], color.alpha) << i;
 			if (color.alpha != 0) {
@@ -202,23 +185,6 @@ TEST(InfoCommand, ShowsAnAddonAndWritesItsIcons)
 		}
 	}
 	std::filesystem::remove_all(folder);
-}
-
-// A file that cannot be shown or whose icons cannot be written makes the command fail, while
-// the other files are still shown.
-TEST(InfoCommand, ReportsFailuresAndGoesOn)
-{
-	std::string missing = ScratchPath("no-such-addon");
-	std::string printed;
-	int status = -1;
-	printed = CaptureStdout([&] { status = RunInfo({missing, AddonPath("CopyThrough")}, ""); });
-	EXPECT_EQ(status, 1);
-	EXPECT_THAT(printed, testing::HasSubstr("'ICON' 101"));
-
-	std::string noFolder = ScratchPath("no-such-folder");
-	printed = CaptureStdout([&] { status = RunInfo({AddonPath("CopyThrough")}, noFolder); });
-	EXPECT_EQ(status, 1);
-	EXPECT_FALSE(std::filesystem::exists(noFolder));
 }
 
 // Writing an icon fails with a message naming the file, and leaves no partial file, when the

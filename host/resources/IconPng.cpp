@@ -23,6 +23,15 @@ int32 IconSide(const Resource& resource)
 	return side;
 }
 
+const Resource* FindIcon(const std::vector<Resource>& resources, uint32 type)
+{
+	for (const Resource& resource : resources) {
+		if (resource.type == type && resource.id == kIconResourceId && IconSide(resource) != 0)
+			return &resource;
+	}
+	return NULL;
+}
+
 bool WriteIconPng(const Resource& icon, const std::string& path, std::string& error)
 {
 	int32 side = IconSide(icon);

@@ -24,6 +24,9 @@ const Usage kUsageErrors[] = {
     {"PixelsNotANumber", {"--max-pixels", "many", "list"}},
     {"GalleryWithoutFolder", {"gallery", "in.png"}},
     {"ListWithArgument", {"list", "extra"}},
+    {"InfoWithoutAddon", {"info"}},
+    {"InfoIconsWithoutFolder", {"info", "My", "--icons"}},
+    {"InfoIconsEmptyFolder", {"info", "My", "--icons", ""}},
 };
 
 class UsageError : public ::testing::TestWithParam<Usage> {};
@@ -48,7 +51,7 @@ TEST(CommandLine, HelpAndVersion)
 	RunResult version = RunQuimbel({"--version"});
 
 	EXPECT_EQ(help.status, 0);
-	for (const char* word : {"list", "apply", "gallery", "--addons", "--max-pixels",
+	for (const char* word : {"list", "apply", "gallery", "info", "--addons", "--max-pixels",
 	                         "--compression", "QUIMBEL_ADDONS"})
 		EXPECT_NE(help.out.find(word), std::string::npos) << word;
 	EXPECT_EQ(version.status, 0);

@@ -15,7 +15,7 @@ std::string ReadText(const std::string& path)
 typedef CliTest Gallery;
 
 // Every add-on of the build gets its result file, equal to what it makes in this process, and
-// the page shows the source and every result with its name.
+// the page shows the source and every result with its name and the add-on's 32 x 32 icon.
 TEST_F(Gallery, ShowsEveryAddon)
 {
 	std::string input = SamplePath("logo.png");
@@ -42,6 +42,11 @@ TEST_F(Gallery, ShowsEveryAddon)
 		std::string image = "result-" + file + ".png";
 		EXPECT_NE(page.find("src=\"" + image + "\""), std::string::npos) << file;
 		EXPECT_NE(page.find(std::string(">") + filter->name + "<"), std::string::npos) << file;
+		std::string icon = "icon-" + file + ".png";
+		EXPECT_NE(page.find("<img class=\"icon\" src=\"" + icon + "\""), std::string::npos) << file;
+		std::unique_ptr<BBitmap> iconImage = ReadBack(folder + "/" + icon);
+		ASSERT_NE(iconImage, nullptr);
+		EXPECT_EQ(iconImage->Bounds(), BRect(0, 0, 31, 31)) << file;
 		std::unique_ptr<BBitmap> written = ReadBack(folder + "/" + image);
 		ASSERT_NE(written, nullptr);
 		EXPECT_TRUE(Words(*written) == Words(*expected)) << file;
@@ -49,7 +54,8 @@ TEST_F(Gallery, ShowsEveryAddon)
 }
 
 // A filter without a result is shown as such with what it printed (which still reaches standard
-// output); names are escaped for the page; the status says that not every image was made.
+// output); names are escaped for the page; the status says that not every image was made. An
+// add-on without resources simply has no icon.
 TEST_F(Gallery, ShowsAFilterWithoutResult)
 {
 	std::string addons =
@@ -67,8 +73,9 @@ TEST_F(Gallery, ShowsAFilterWithoutResult)
 	EXPECT_EQ(page.find("<more>"), std::string::npos);
 	EXPECT_NE(page.find("no image"), std::string::npos);
 	EXPECT_NE(page.find("<pre>NullFilter: nothing to give\n</pre>"), std::string::npos);
-	EXPECT_EQ(Entries(folder),
-	          std::vector<std::string>({"index.html", "result-CopyThrough.png", "source.png"}));
+	EXPECT_EQ(page.find("icon-NullFilter"), std::string::npos);
+	EXPECT_EQ(Entries(folder), std::vector<std::string>({"icon-CopyThrough.png", "index.html",
+	                                                     "result-CopyThrough.png", "source.png"}));
 }
 
 // A source that cannot be read stops the gallery before anything is written.
