@@ -22,26 +22,17 @@ const int kRepetitions = 3;
 
 // The add-ons measured, by file name.
 const char* const kAddons[] = {
-	"ChannelLift",
-	"CopyThrough",
-	"Inverter",
-	"Shrinker",
-	"Enlarger",
-	"TurnRight",
-	"TurnLeft",
-	"RowMirror",
-	"ColumnMirror",
+    "ChannelLift", "CopyThrough", "Inverter",  "Shrinker",     "Enlarger",
+    "TurnRight",   "TurnLeft",    "RowMirror", "ColumnMirror",
 };
 
-void
-SetPixelRate(benchmark::State& state)
+void SetPixelRate(benchmark::State& state)
 {
-	state.counters["MP/s"] = benchmark::Counter((double)kPixels * state.iterations() / 1e6,
-		benchmark::Counter::kIsRate);
+	state.counters["MP/s"] =
+	    benchmark::Counter((double)kPixels * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
 
-std::unique_ptr<BBitmap>
-MakeSource()
+std::unique_ptr<BBitmap> MakeSource()
 {
 	auto source = std::make_unique<BBitmap>(BRect(0, 0, kWidth - 1, kHeight - 1), B_RGBA32);
 	uint32* words = static_cast<uint32*>(source->Bits());
@@ -57,16 +48,14 @@ MakeSource()
 	return source;
 }
 
-BBitmap*
-SharedSource()
+BBitmap* SharedSource()
 {
 	static std::unique_ptr<BBitmap> source = MakeSource();
 	return source.get();
 }
 
 // The yardstick: copying the image's bytes into memory that is already touched.
-void
-BM_Memcpy(benchmark::State& state)
+void BM_Memcpy(benchmark::State& state)
 {
 	BBitmap* source = SharedSource();
 	std::vector<uint8> destination(source->BitsLength(), 1);
@@ -81,15 +70,14 @@ BM_Memcpy(benchmark::State& state)
 // What "Half" is measured against: the rounded mean of each 2 x 2 block of bytes, written out
 // directly into a new bitmap (allocation and release included). It weighs no alpha, so it is
 // what "Half" computes for B_RGB32.
-void
-BM_Direct2x2Mean(benchmark::State& state)
+void BM_Direct2x2Mean(benchmark::State& state)
 {
 	BBitmap* source = SharedSource();
 	const int32 kHalfWidth = kWidth / 2;
 	const int32 kHalfHeight = kHeight / 2;
 	for (auto _ : state) {
-		auto result = std::make_unique<BBitmap>(BRect(0, 0, kHalfWidth - 1, kHalfHeight - 1),
-			B_RGBA32);
+		auto result =
+		    std::make_unique<BBitmap>(BRect(0, 0, kHalfWidth - 1, kHalfHeight - 1), B_RGBA32);
 		const uint8* in = static_cast<const uint8*>(source->Bits());
 		uint8* out = static_cast<uint8*>(result->Bits());
 		for (int32 y = 0; y < kHalfHeight; y++) {
@@ -107,8 +95,7 @@ BM_Direct2x2Mean(benchmark::State& state)
 }
 
 // One Run, the destination's allocation and release included.
-void
-BM_Filter(benchmark::State& state, const std::string& path)
+void BM_Filter(benchmark::State& state, const std::string& path)
 {
 	std::string error;
 	std::shared_ptr<Addon> addon = Addon::Load(path, error);
@@ -132,7 +119,8 @@ public:
 	{
 		ConsoleReporter::ReportRuns(runs);
 		for (const Run& run : runs) {
-			if (run.error_occurred || run.run_type != Run::RT_Aggregate || run.aggregate_name != "median")
+			if (run.error_occurred || run.run_type != Run::RT_Aggregate ||
+			    run.aggregate_name != "median")
 				continue;
 			auto rate = run.counters.find("MP/s");
 			if (rate != run.counters.end())
@@ -157,24 +145,23 @@ private:
 
 } // namespace
 
-int
-main(int argc, char** argv)
+int main(int argc, char** argv)
 {
 	benchmark::Initialize(&argc, argv);
 	benchmark::RegisterBenchmark("BM_Memcpy", BM_Memcpy)
-		->Unit(benchmark::kMillisecond)
-		->Repetitions(kRepetitions)
-		->UseRealTime();
+	    ->Unit(benchmark::kMillisecond)
+	    ->Repetitions(kRepetitions)
+	    ->UseRealTime();
 	benchmark::RegisterBenchmark("BM_Direct2x2Mean", BM_Direct2x2Mean)
-		->Unit(benchmark::kMillisecond)
-		->Repetitions(kRepetitions)
-		->UseRealTime();
+	    ->Unit(benchmark::kMillisecond)
+	    ->Repetitions(kRepetitions)
+	    ->UseRealTime();
 	for (const char* name : kAddons) {
 		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
 		benchmark::RegisterBenchmark(name, BM_Filter, path)
-			->Unit(benchmark::kMillisecond)
-			->Repetitions(kRepetitions)
-			->UseRealTime();
+		    ->Unit(benchmark::kMillisecond)
+		    ->Repetitions(kRepetitions)
+		    ->UseRealTime();
 	}
 	RatioReporter reporter;
 	benchmark::RunSpecifiedBenchmarks(&reporter);

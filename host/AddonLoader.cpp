@@ -2,8 +2,7 @@
 
 #include <dlfcn.h>
 
-std::shared_ptr<Addon>
-Addon::Load(const std::string& path, std::string& error)
+std::shared_ptr<Addon> Addon::Load(const std::string& path, std::string& error)
 {
 	dlerror();
 	void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -32,7 +31,7 @@ Addon::Load(const std::string& path, std::string& error)
 }
 
 Addon::Addon(const std::string& path, void* handle, instantiate_filter_func instantiate)
-	: fPath(path), fHandle(handle), fInstantiate(instantiate)
+    : fPath(path), fHandle(handle), fInstantiate(instantiate)
 {
 }
 
@@ -41,15 +40,13 @@ Addon::~Addon()
 	dlclose(fHandle);
 }
 
-std::string
-Addon::FileName() const
+std::string Addon::FileName() const
 {
 	size_t slash = fPath.find_last_of('/');
 	return slash == std::string::npos ? fPath : fPath.substr(slash + 1);
 }
 
-FilterPtr
-Addon::Instantiate(std::string& error) const
+FilterPtr Addon::Instantiate(std::string& error) const
 {
 	ImageFilter* filter = NULL;
 	try {

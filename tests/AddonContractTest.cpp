@@ -23,26 +23,20 @@ struct AddonRow {
 
 // One row per add-on: the file it is built as, and what its filter object must carry.
 const AddonRow kAddons[] = {
-	{"ChannelLift", 1, "Brighten"},
-	{"CopyThrough", 100, "My"},
-	{"Inverter", 0x6E656761, "Negative"},
-	{"Shrinker", 10, "Half"},
-	{"Enlarger", 11, "Double"},
-	{"TurnRight", 9, "Rotate CW 90"},
-	{"TurnLeft", 8, "Rotate CCW 90"},
-	{"RowMirror", 5, "Flip Horizontal"},
-	{"ColumnMirror", 4, "Flip Vertical"},
+    {"ChannelLift", 1, "Brighten"},       {"CopyThrough", 100, "My"},
+    {"Inverter", 0x6E656761, "Negative"}, {"Shrinker", 10, "Half"},
+    {"Enlarger", 11, "Double"},           {"TurnRight", 9, "Rotate CW 90"},
+    {"TurnLeft", 8, "Rotate CCW 90"},     {"RowMirror", 5, "Flip Horizontal"},
+    {"ColumnMirror", 4, "Flip Vertical"},
 };
 
-void
-PrintTo(const AddonRow& row, std::ostream* out)
+void PrintTo(const AddonRow& row, std::ostream* out)
 {
 	*out << row.deliverable;
 }
 
 // The defined symbols of the file's dynamic symbol table that are global or weak.
-std::set<std::string>
-ExportedSymbols(const std::string& path)
+std::set<std::string> ExportedSymbols(const std::string& path)
 {
 	std::set<std::string> symbols;
 	elf_version(EV_CURRENT);
@@ -75,8 +69,7 @@ ExportedSymbols(const std::string& path)
 
 // A source every filter serves: 32-bit, bounds at the origin, odd sizes, colour channels
 // kept between 1 and 245 so that no filter takes a failure path on it.
-BitmapPtr
-ContractSource()
+BitmapPtr ContractSource()
 {
 	BitmapPtr source = MakeBitmap(37, 23, B_RGBA32);
 	FillRandom(source.get(), 2024, 1, 245);
@@ -183,11 +176,13 @@ TEST_P(AddonContract, ConcurrentRunsAgree)
 TEST_P(AddonContract, ExportsOnlyTheEntryPoint)
 {
 	EXPECT_EQ(ExportedSymbols(AddonPath(GetParam().deliverable)),
-		std::set<std::string>{"instantiate_filter"});
+	          std::set<std::string>{"instantiate_filter"});
 }
 
 INSTANTIATE_TEST_SUITE_P(AllAddons, AddonContract, testing::ValuesIn(kAddons),
-	[](const testing::TestParamInfo<AddonRow>& info) { return info.param.deliverable; });
+                         [](const testing::TestParamInfo<AddonRow>& info) {
+	                         return info.param.deliverable;
+                         });
 
 // Every add-on the build makes is checked: none is missing from the table above.
 TEST(AddonTable, CoversEveryBuiltAddon)

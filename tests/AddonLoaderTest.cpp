@@ -14,8 +14,7 @@ struct BadFileCase {
 	std::string message;
 };
 
-std::string
-WriteFile(const std::string& name, const std::string& contents)
+std::string WriteFile(const std::string& name, const std::string& contents)
 {
 	std::string path = testing::TempDir() + name;
 	std::ofstream(path, std::ios::binary) << contents;
@@ -27,12 +26,15 @@ WriteFile(const std::string& name, const std::string& contents)
 TEST(AddonLoader, RefusesFilesThatAreNotAddons)
 {
 	const BadFileCase cases[] = {
-		{"Missing", "/nonexistent/Nothing", "not a loadable add-on"},
-		{"Text", WriteFile("quimbel-text-addon", "just some text\n"), "not a loadable add-on"},
-		{"Empty", WriteFile("quimbel-empty-addon", ""), "not a loadable add-on"},
-		{"TruncatedElf", WriteFile("quimbel-truncated-addon", std::string("\x7f" "ELF\x02\x01\x01", 7)),
-			"not a loadable add-on"},
-		{"NoEntryPoint", QUIMBEL_TEST_NO_ENTRY_POINT, "exports no instantiate_filter"},
+	    {"Missing", "/nonexistent/Nothing", "not a loadable add-on"},
+	    {"Text", WriteFile("quimbel-text-addon", "just some text\n"), "not a loadable add-on"},
+	    {"Empty", WriteFile("quimbel-empty-addon", ""), "not a loadable add-on"},
+	    {"TruncatedElf",
+	     WriteFile("quimbel-truncated-addon", std::string("\x7f"
+	                                                      "ELF\x02\x01\x01",
+	                                                      7)),
+	     "not a loadable add-on"},
+	    {"NoEntryPoint", QUIMBEL_TEST_NO_ENTRY_POINT, "exports no instantiate_filter"},
 	};
 	for (const BadFileCase& c : cases) {
 		std::string error;

@@ -21,18 +21,17 @@ struct LayoutCase {
 };
 
 const LayoutCase kLayouts[] = {
-	{"OnePixel", BRect(0, 0, 0, 0), B_RGBA32, 0, 0, 4},
-	{"HundredByFifty", BRect(0, 0, 99, 49), B_RGB32, 99, 49, 400},
-	{"FractionalRoundsUp", BRect(0, 0, 9.5f, 4.2f), B_RGBA32, 10, 5, 44},
-	{"NotAtOrigin", BRect(10, 20, 13, 21), B_RGB32, 3, 1, 16},
-	{"TwentyFourBitPadded", BRect(0, 0, 2, 1), B_RGB24, 2, 1, 12},
-	{"SixteenBitPadded", BRect(0, 0, 2, 0), B_RGB16, 2, 0, 8},
-	{"EightBitPadded", BRect(0, 0, 4, 0), B_GRAY8, 4, 0, 8},
-	{"OneBitPadded", BRect(0, 0, 32, 0), B_GRAY1, 32, 0, 8},
+    {"OnePixel", BRect(0, 0, 0, 0), B_RGBA32, 0, 0, 4},
+    {"HundredByFifty", BRect(0, 0, 99, 49), B_RGB32, 99, 49, 400},
+    {"FractionalRoundsUp", BRect(0, 0, 9.5f, 4.2f), B_RGBA32, 10, 5, 44},
+    {"NotAtOrigin", BRect(10, 20, 13, 21), B_RGB32, 3, 1, 16},
+    {"TwentyFourBitPadded", BRect(0, 0, 2, 1), B_RGB24, 2, 1, 12},
+    {"SixteenBitPadded", BRect(0, 0, 2, 0), B_RGB16, 2, 0, 8},
+    {"EightBitPadded", BRect(0, 0, 4, 0), B_GRAY8, 4, 0, 8},
+    {"OneBitPadded", BRect(0, 0, 32, 0), B_GRAY1, 32, 0, 8},
 };
 
-void
-PrintTo(const LayoutCase& c, std::ostream* out)
+void PrintTo(const LayoutCase& c, std::ostream* out)
 {
 	*out << c.label;
 }
@@ -57,7 +56,9 @@ TEST_P(BitmapLayout, SizesFollowTheBounds)
 }
 
 INSTANTIATE_TEST_SUITE_P(Bounds, BitmapLayout, testing::ValuesIn(kLayouts),
-	[](const testing::TestParamInfo<LayoutCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<LayoutCase>& info) {
+	                         return info.param.label;
+                         });
 
 struct BadCase {
 	const char* label;
@@ -69,23 +70,22 @@ struct BadCase {
 const float kInf = std::numeric_limits<float>::infinity();
 
 const BadCase kBadBitmaps[] = {
-	{"NaNRight", BRect(0, 0, NAN, 10), B_RGBA32, B_BAD_VALUE},
-	{"NaNLeft", BRect(NAN, 0, 10, 10), B_RGBA32, B_BAD_VALUE},
-	{"InfiniteBottom", BRect(0, 0, 10, kInf), B_RGB32, B_BAD_VALUE},
-	{"NegativeInfiniteTop", BRect(0, -kInf, 10, 10), B_RGB32, B_BAD_VALUE},
-	{"RightLeftOfLeft", BRect(5, 0, 4, 10), B_RGBA32, B_BAD_VALUE},
-	{"BottomAboveTop", BRect(0, 5, 10, 4), B_RGBA32, B_BAD_VALUE},
-	{"DefaultRect", BRect(), B_RGBA32, B_BAD_VALUE},
-	{"UnknownSpace", BRect(0, 0, 9, 9), static_cast<color_space>(0x1234), B_BAD_VALUE},
-	{"NoSpace", BRect(0, 0, 9, 9), B_NO_COLOR_SPACE, B_BAD_VALUE},
-	{"PastTheCeiling", BRect(0, 0, 65535, 65535), B_RGBA32, B_NO_MEMORY},
-	{"WidthPastInt32", BRect(0, 0, 3e9f, 0), B_RGBA32, B_NO_MEMORY},
-	{"HugeBoth", BRect(-3e38f, -3e38f, 3e38f, 3e38f), B_RGBA32, B_NO_MEMORY},
-	{"OneBitTooWide", BRect(0, 0, 2.5e9f, 0), B_GRAY1, B_NO_MEMORY},
+    {"NaNRight", BRect(0, 0, NAN, 10), B_RGBA32, B_BAD_VALUE},
+    {"NaNLeft", BRect(NAN, 0, 10, 10), B_RGBA32, B_BAD_VALUE},
+    {"InfiniteBottom", BRect(0, 0, 10, kInf), B_RGB32, B_BAD_VALUE},
+    {"NegativeInfiniteTop", BRect(0, -kInf, 10, 10), B_RGB32, B_BAD_VALUE},
+    {"RightLeftOfLeft", BRect(5, 0, 4, 10), B_RGBA32, B_BAD_VALUE},
+    {"BottomAboveTop", BRect(0, 5, 10, 4), B_RGBA32, B_BAD_VALUE},
+    {"DefaultRect", BRect(), B_RGBA32, B_BAD_VALUE},
+    {"UnknownSpace", BRect(0, 0, 9, 9), static_cast<color_space>(0x1234), B_BAD_VALUE},
+    {"NoSpace", BRect(0, 0, 9, 9), B_NO_COLOR_SPACE, B_BAD_VALUE},
+    {"PastTheCeiling", BRect(0, 0, 65535, 65535), B_RGBA32, B_NO_MEMORY},
+    {"WidthPastInt32", BRect(0, 0, 3e9f, 0), B_RGBA32, B_NO_MEMORY},
+    {"HugeBoth", BRect(-3e38f, -3e38f, 3e38f, 3e38f), B_RGBA32, B_NO_MEMORY},
+    {"OneBitTooWide", BRect(0, 0, 2.5e9f, 0), B_GRAY1, B_NO_MEMORY},
 };
 
-void
-PrintTo(const BadCase& c, std::ostream* out)
+void PrintTo(const BadCase& c, std::ostream* out)
 {
 	*out << c.label;
 }
@@ -105,7 +105,9 @@ TEST_P(BadBitmap, IsRefusedWithoutMemory)
 }
 
 INSTANTIATE_TEST_SUITE_P(Bounds, BadBitmap, testing::ValuesIn(kBadBitmaps),
-	[](const testing::TestParamInfo<BadCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<BadCase>& info) {
+	                         return info.param.label;
+                         });
 
 // In both 32-bit colour spaces every row is exactly 4 bytes a column, so that the rows of pixel
 // memory follow each other without gaps and the whole image is one run of pixel words.

@@ -14,15 +14,14 @@ struct CopyCase {
 };
 
 const CopyCase kCopyCases[] = {
-	{"OnePixelRGBA32", BRect(0, 0, 0, 0), B_RGBA32},
-	{"OnePixelRGB32", BRect(0, 0, 0, 0), B_RGB32},
-	{"HundredByFiftyRGBA32", BRect(0, 0, 99, 49), B_RGBA32},
-	{"HundredByFiftyRGB32", BRect(0, 0, 99, 49), B_RGB32},
-	{"FractionalBounds", BRect(0, 0, 6.5f, 2.25f), B_RGBA32},
+    {"OnePixelRGBA32", BRect(0, 0, 0, 0), B_RGBA32},
+    {"OnePixelRGB32", BRect(0, 0, 0, 0), B_RGB32},
+    {"HundredByFiftyRGBA32", BRect(0, 0, 99, 49), B_RGBA32},
+    {"HundredByFiftyRGB32", BRect(0, 0, 99, 49), B_RGB32},
+    {"FractionalBounds", BRect(0, 0, 6.5f, 2.25f), B_RGBA32},
 };
 
-void
-PrintTo(const CopyCase& c, std::ostream* out)
+void PrintTo(const CopyCase& c, std::ostream* out)
 {
 	*out << c.label;
 }
@@ -48,7 +47,9 @@ TEST_P(CopyThroughCopies, EveryChannelOfEveryPixel)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, CopyThroughCopies, testing::ValuesIn(kCopyCases),
-	[](const testing::TestParamInfo<CopyCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<CopyCase>& info) {
+	                         return info.param.label;
+                         });
 
 struct OutOfDomainCase {
 	const char* label;
@@ -57,21 +58,20 @@ struct OutOfDomainCase {
 };
 
 const OutOfDomainCase kOutOfDomain[] = {
-	{"EightBitIndexed", BRect(0, 0, 9, 9), B_CMAP8},
-	{"EightBitGrey", BRect(0, 0, 9, 9), B_GRAY8},
-	{"TwentyFourBit", BRect(0, 0, 9, 9), B_RGB24},
-	{"SixteenBit", BRect(0, 0, 9, 9), B_RGB16},
-	{"BigEndian32", BRect(0, 0, 9, 9), B_RGBA32_BIG},
-	{"LeftNotZero", BRect(3, 0, 12, 9), B_RGBA32},
-	{"TopNotZero", BRect(0, 4, 9, 13), B_RGBA32},
-	{"NegativeOrigin", BRect(-5, -5, 4, 4), B_RGBA32},
-	{"NoPixelMemoryNaN", BRect(0, 0, NAN, 9), B_RGBA32},
-	{"NoPixelMemoryTooLarge", BRect(0, 0, 99999, 99999), B_RGBA32},
-	{"NoPixelMemoryInverted", BRect(0, 0, -4, 9), B_RGB32},
+    {"EightBitIndexed", BRect(0, 0, 9, 9), B_CMAP8},
+    {"EightBitGrey", BRect(0, 0, 9, 9), B_GRAY8},
+    {"TwentyFourBit", BRect(0, 0, 9, 9), B_RGB24},
+    {"SixteenBit", BRect(0, 0, 9, 9), B_RGB16},
+    {"BigEndian32", BRect(0, 0, 9, 9), B_RGBA32_BIG},
+    {"LeftNotZero", BRect(3, 0, 12, 9), B_RGBA32},
+    {"TopNotZero", BRect(0, 4, 9, 13), B_RGBA32},
+    {"NegativeOrigin", BRect(-5, -5, 4, 4), B_RGBA32},
+    {"NoPixelMemoryNaN", BRect(0, 0, NAN, 9), B_RGBA32},
+    {"NoPixelMemoryTooLarge", BRect(0, 0, 99999, 99999), B_RGBA32},
+    {"NoPixelMemoryInverted", BRect(0, 0, -4, 9), B_RGB32},
 };
 
-void
-PrintTo(const OutOfDomainCase& c, std::ostream* out)
+void PrintTo(const OutOfDomainCase& c, std::ostream* out)
 {
 	*out << c.label;
 }
@@ -92,6 +92,8 @@ TEST_P(CopyThroughRefuses, SourceOutsideItsDomain)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, CopyThroughRefuses, testing::ValuesIn(kOutOfDomain),
-	[](const testing::TestParamInfo<OutOfDomainCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<OutOfDomainCase>& info) {
+	                         return info.param.label;
+                         });
 
 } // namespace

@@ -21,25 +21,27 @@ struct RemapFilter {
 	Landing landing;
 };
 
-const RemapFilter kTurnRight = {
-	"TurnRight", true, [](int32 x, int32 y, int32, int32 H) { return Point{H - y, x}; }};
-const RemapFilter kTurnLeft = {
-	"TurnLeft", true, [](int32 x, int32 y, int32 W, int32) { return Point{y, W - x}; }};
-const RemapFilter kRowMirror = {
-	"RowMirror", false, [](int32 x, int32 y, int32, int32 H) { return Point{x, H - y}; }};
-const RemapFilter kColumnMirror = {
-	"ColumnMirror", false, [](int32 x, int32 y, int32 W, int32) { return Point{W - x, y}; }};
+const RemapFilter kTurnRight = {"TurnRight", true, [](int32 x, int32 y, int32, int32 H) {
+	                                return Point{H - y, x};
+                                }};
+const RemapFilter kTurnLeft = {"TurnLeft", true, [](int32 x, int32 y, int32 W, int32) {
+	                               return Point{y, W - x};
+                               }};
+const RemapFilter kRowMirror = {"RowMirror", false, [](int32 x, int32 y, int32, int32 H) {
+	                                return Point{x, H - y};
+                                }};
+const RemapFilter kColumnMirror = {"ColumnMirror", false, [](int32 x, int32 y, int32 W, int32) {
+	                                   return Point{W - x, y};
+                                   }};
 
 const RemapFilter kRemapFilters[] = {kTurnRight, kTurnLeft, kRowMirror, kColumnMirror};
 
-void
-PrintTo(const RemapFilter& filter, std::ostream* out)
+void PrintTo(const RemapFilter& filter, std::ostream* out)
 {
 	*out << filter.deliverable;
 }
 
-BitmapPtr
-RunFilter(const char* deliverable, BBitmap* source)
+BitmapPtr RunFilter(const char* deliverable, BBitmap* source)
 {
 	FilterPtr filter = LoadFilter(deliverable);
 	if (filter == nullptr)
@@ -48,14 +50,13 @@ RunFilter(const char* deliverable, BBitmap* source)
 }
 
 // The straightforward loop: every source word written where the placement says.
-BitmapPtr
-Reference(const RemapFilter& filter, const BBitmap& source)
+BitmapPtr Reference(const RemapFilter& filter, const BBitmap& source)
 {
 	BRect bounds = source.Bounds();
 	int32 W = bounds.IntegerWidth();
 	int32 H = bounds.IntegerHeight();
 	BitmapPtr expected = MakeBitmap(
-		filter.turnsSides ? BRect(0, 0, bounds.bottom, bounds.right) : bounds, source.ColorSpace());
+	    filter.turnsSides ? BRect(0, 0, bounds.bottom, bounds.right) : bounds, source.ColorSpace());
 	for (int32 y = 0; y <= H; y++) {
 		for (int32 x = 0; x <= W; x++) {
 			Point to = filter.landing(x, y, W, H);
@@ -66,8 +67,7 @@ Reference(const RemapFilter& filter, const BBitmap& source)
 }
 
 // Equal bounds, colour space and words; on a difference, names the first pixel that differs.
-testing::AssertionResult
-SameBitmap(const BBitmap& expected, const BBitmap& actual)
+testing::AssertionResult SameBitmap(const BBitmap& expected, const BBitmap& actual)
 {
 	if (actual.Bounds() != expected.Bounds())
 		return testing::AssertionFailure() << "bounds differ";
@@ -79,7 +79,7 @@ SameBitmap(const BBitmap& expected, const BBitmap& actual)
 		for (int32 x = 0; x < width; x++) {
 			if (WordAt(actual, x, y) != WordAt(expected, x, y)) {
 				return testing::AssertionFailure() << "first difference at (" << x << ", " << y
-												   << ") of " << width << " x " << height;
+				                                   << ") of " << width << " x " << height;
 			}
 		}
 	}
@@ -96,14 +96,14 @@ struct LandingCase {
 
 // The 3 x 2 source: the rotations give 2 x 3, the mirror images keep 3 x 2.
 const LandingCase kLandingCases[] = {
-	{"ClockwiseTopLeft", "TurnRight", {0, 0}, {1, 0}, BRect(0, 0, 1, 2)},
-	{"ClockwiseBottomRight", "TurnRight", {2, 1}, {0, 2}, BRect(0, 0, 1, 2)},
-	{"CounterClockwiseTopLeft", "TurnLeft", {0, 0}, {0, 2}, BRect(0, 0, 1, 2)},
-	{"CounterClockwiseBottomRight", "TurnLeft", {2, 1}, {1, 0}, BRect(0, 0, 1, 2)},
-	{"RowMirrorTopLeft", "RowMirror", {0, 0}, {0, 1}, BRect(0, 0, 2, 1)},
-	{"RowMirrorBottomRight", "RowMirror", {2, 1}, {2, 0}, BRect(0, 0, 2, 1)},
-	{"ColumnMirrorTopLeft", "ColumnMirror", {0, 0}, {2, 0}, BRect(0, 0, 2, 1)},
-	{"ColumnMirrorBottomRight", "ColumnMirror", {2, 1}, {0, 1}, BRect(0, 0, 2, 1)},
+    {"ClockwiseTopLeft", "TurnRight", {0, 0}, {1, 0}, BRect(0, 0, 1, 2)},
+    {"ClockwiseBottomRight", "TurnRight", {2, 1}, {0, 2}, BRect(0, 0, 1, 2)},
+    {"CounterClockwiseTopLeft", "TurnLeft", {0, 0}, {0, 2}, BRect(0, 0, 1, 2)},
+    {"CounterClockwiseBottomRight", "TurnLeft", {2, 1}, {1, 0}, BRect(0, 0, 1, 2)},
+    {"RowMirrorTopLeft", "RowMirror", {0, 0}, {0, 1}, BRect(0, 0, 2, 1)},
+    {"RowMirrorBottomRight", "RowMirror", {2, 1}, {2, 0}, BRect(0, 0, 2, 1)},
+    {"ColumnMirrorTopLeft", "ColumnMirror", {0, 0}, {2, 0}, BRect(0, 0, 2, 1)},
+    {"ColumnMirrorBottomRight", "ColumnMirror", {2, 1}, {0, 1}, BRect(0, 0, 2, 1)},
 };
 
 class RemapLanding : public testing::TestWithParam<LandingCase> {};
@@ -122,11 +122,13 @@ TEST_P(RemapLanding, ThreeByTwo)
 
 	EXPECT_EQ(result->Bounds(), GetParam().bounds);
 	EXPECT_EQ(WordAt(*result, GetParam().to.x, GetParam().to.y),
-		WordAt(*source, GetParam().from.x, GetParam().from.y));
+	          WordAt(*source, GetParam().from.x, GetParam().from.y));
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, RemapLanding, testing::ValuesIn(kLandingCases),
-	[](const testing::TestParamInfo<LandingCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<LandingCase>& info) {
+	                         return info.param.label;
+                         });
 
 struct RoundTrip {
 	const char* label;
@@ -134,13 +136,13 @@ struct RoundTrip {
 };
 
 const RoundTrip kRoundTrips[] = {
-	{"ClockwiseThenCounterClockwise", {"TurnRight", "TurnLeft"}},
-	{"CounterClockwiseThenClockwise", {"TurnLeft", "TurnRight"}},
-	{"FourClockwise", {"TurnRight", "TurnRight", "TurnRight", "TurnRight"}},
-	{"FourCounterClockwise", {"TurnLeft", "TurnLeft", "TurnLeft", "TurnLeft"}},
-	{"RowMirrorTwice", {"RowMirror", "RowMirror"}},
-	{"ColumnMirrorTwice", {"ColumnMirror", "ColumnMirror"}},
-	{"HalfTurnThenBothMirrors", {"TurnRight", "TurnRight", "RowMirror", "ColumnMirror"}},
+    {"ClockwiseThenCounterClockwise", {"TurnRight", "TurnLeft"}},
+    {"CounterClockwiseThenClockwise", {"TurnLeft", "TurnRight"}},
+    {"FourClockwise", {"TurnRight", "TurnRight", "TurnRight", "TurnRight"}},
+    {"FourCounterClockwise", {"TurnLeft", "TurnLeft", "TurnLeft", "TurnLeft"}},
+    {"RowMirrorTwice", {"RowMirror", "RowMirror"}},
+    {"ColumnMirrorTwice", {"ColumnMirror", "ColumnMirror"}},
+    {"HalfTurnThenBothMirrors", {"TurnRight", "TurnRight", "RowMirror", "ColumnMirror"}},
 };
 
 struct SourceShape {
@@ -150,25 +152,22 @@ struct SourceShape {
 };
 
 const SourceShape kSourceShapes[] = {
-	{"Odd37x23", BRect(0, 0, 36, 22), B_RGBA32},
-	{"RGB32", BRect(0, 0, 70, 64), B_RGB32},
-	{"FractionalBounds", BRect(0, 0, 6.5f, 2.25f), B_RGBA32},
+    {"Odd37x23", BRect(0, 0, 36, 22), B_RGBA32},
+    {"RGB32", BRect(0, 0, 70, 64), B_RGB32},
+    {"FractionalBounds", BRect(0, 0, 6.5f, 2.25f), B_RGBA32},
 };
 
-void
-PrintTo(const RoundTrip& trip, std::ostream* out)
+void PrintTo(const RoundTrip& trip, std::ostream* out)
 {
 	*out << trip.label;
 }
 
-void
-PrintTo(const SourceShape& shape, std::ostream* out)
+void PrintTo(const SourceShape& shape, std::ostream* out)
 {
 	*out << shape.label;
 }
 
-class RemapRoundTrip
-	: public testing::TestWithParam<std::tuple<RoundTrip, SourceShape>> {};
+class RemapRoundTrip : public testing::TestWithParam<std::tuple<RoundTrip, SourceShape>> {};
 
 // Turns and mirror images that add up to nothing give back the source exactly, bounds and
 // colour space included.
@@ -187,10 +186,12 @@ TEST_P(RemapRoundTrip, GivesBackTheSource)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, RemapRoundTrip,
-	testing::Combine(testing::ValuesIn(kRoundTrips), testing::ValuesIn(kSourceShapes)),
-	[](const testing::TestParamInfo<RemapRoundTrip::ParamType>& info) {
-		return std::string(std::get<0>(info.param).label) + "_" + std::get<1>(info.param).label;
-	});
+                         testing::Combine(testing::ValuesIn(kRoundTrips),
+                                          testing::ValuesIn(kSourceShapes)),
+                         [](const testing::TestParamInfo<RemapRoundTrip::ParamType>& info) {
+	                         return std::string(std::get<0>(info.param).label) + "_" +
+	                                std::get<1>(info.param).label;
+                         });
 
 // "Flip Horizontal" turns a red top row over blue rows into a red bottom row, and "Flip
 // Vertical" a red left column into a red right column.
@@ -216,9 +217,9 @@ TEST(RemapMirror, RedEdgeMovesToTheOppositeEdge)
 	for (int32 y = 0; y < kHeight; y++) {
 		for (int32 x = 0; x < kWidth; x++) {
 			EXPECT_EQ(WordAt(*rowsReversed, x, y), y == kHeight - 1 ? kRed : kBlue)
-				<< x << ", " << y;
+			    << x << ", " << y;
 			EXPECT_EQ(WordAt(*eachRowReversed, x, y), x == kWidth - 1 ? kRed : kBlue)
-				<< x << ", " << y;
+			    << x << ", " << y;
 		}
 	}
 }
@@ -247,11 +248,11 @@ TEST_P(RemapEachFilter, AlphaTravelsWithTheWord)
 TEST_P(RemapEachFilter, RefusesSourcesOutsideItsDomain)
 {
 	const SourceShape kRefused[] = {
-		{"LeftNotZero", BRect(2, 0, 9, 9), B_RGBA32},
-		{"TopNotZero", BRect(0, 3, 9, 9), B_RGBA32},
-		{"NegativeOrigin", BRect(-4, -4, 4, 4), B_RGBA32},
-		{"EightBitIndexed", BRect(0, 0, 9, 9), B_CMAP8},
-		{"NoPixelMemory", BRect(0, 0, -3, 9), B_RGBA32},
+	    {"LeftNotZero", BRect(2, 0, 9, 9), B_RGBA32},
+	    {"TopNotZero", BRect(0, 3, 9, 9), B_RGBA32},
+	    {"NegativeOrigin", BRect(-4, -4, 4, 4), B_RGBA32},
+	    {"EightBitIndexed", BRect(0, 0, 9, 9), B_CMAP8},
+	    {"NoPixelMemory", BRect(0, 0, -3, 9), B_RGBA32},
 	};
 	for (const SourceShape& refused : kRefused) {
 		BitmapPtr source = MakeBitmap(refused.bounds, refused.space);
@@ -260,7 +261,9 @@ TEST_P(RemapEachFilter, RefusesSourcesOutsideItsDomain)
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, RemapEachFilter, testing::ValuesIn(kRemapFilters),
-	[](const testing::TestParamInfo<RemapFilter>& info) { return info.param.deliverable; });
+                         [](const testing::TestParamInfo<RemapFilter>& info) {
+	                         return info.param.deliverable;
+                         });
 
 struct Size {
 	int32 width;
@@ -271,28 +274,12 @@ struct Size {
 // tile edge and its multiples, and sizes of at least 8 MiB, which take the streaming stores,
 // with rows aligned and misaligned.
 const Size kStressSizes[] = {
-	{1, 1},
-	{1, 1000},
-	{1000, 1},
-	{2, 3},
-	{7, 5},
-	{67, 61},
-	{127, 131},
-	{63, 63},
-	{64, 64},
-	{65, 65},
-	{63, 65},
-	{65, 64},
-	{64, 129},
-	{128, 127},
-	{1, 2100000},
-	{2100000, 1},
-	{2048, 1024},
-	{1451, 1447},
+    {1, 1},     {1, 1000},  {1000, 1},    {2, 3},       {7, 5},       {67, 61},
+    {127, 131}, {63, 63},   {64, 64},     {65, 65},     {63, 65},     {65, 64},
+    {64, 129},  {128, 127}, {1, 2100000}, {2100000, 1}, {2048, 1024}, {1451, 1447},
 };
 
-void
-PrintTo(const Size& size, std::ostream* out)
+void PrintTo(const Size& size, std::ostream* out)
 {
 	*out << size.width << " x " << size.height;
 }
@@ -313,15 +300,15 @@ TEST_P(RemapStress, MatchesTheReferenceLoop)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RemapStress,
-	testing::Combine(testing::ValuesIn(kRemapFilters), testing::ValuesIn(kStressSizes)),
-	[](const testing::TestParamInfo<RemapStress::ParamType>& info) {
-		const Size& size = std::get<1>(info.param);
-		return std::string(std::get<0>(info.param).deliverable) + "_"
-			+ std::to_string(size.width) + "x" + std::to_string(size.height);
-	});
+                         testing::Combine(testing::ValuesIn(kRemapFilters),
+                                          testing::ValuesIn(kStressSizes)),
+                         [](const testing::TestParamInfo<RemapStress::ParamType>& info) {
+	                         const Size& size = std::get<1>(info.param);
+	                         return std::string(std::get<0>(info.param).deliverable) + "_" +
+	                                std::to_string(size.width) + "x" + std::to_string(size.height);
+                         });
 
-class RemapPhotograph
-	: public testing::TestWithParam<std::tuple<RemapFilter, const char*>> {};
+class RemapPhotograph : public testing::TestWithParam<std::tuple<RemapFilter, const char*>> {};
 
 // On the sample photographs every pixel equals the straightforward loop's.
 TEST_P(RemapPhotograph, MatchesTheReferenceLoop)
@@ -334,12 +321,13 @@ TEST_P(RemapPhotograph, MatchesTheReferenceLoop)
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, RemapPhotograph,
-	testing::Combine(testing::ValuesIn(kRemapFilters),
-		testing::Values("astronaut.png", "chelsea.png", "logo.png")),
-	[](const testing::TestParamInfo<RemapPhotograph::ParamType>& info) {
-		std::string sample = std::get<1>(info.param);
-		return std::string(std::get<0>(info.param).deliverable) + "_"
-			+ sample.substr(0, sample.find('.'));
-	});
+                         testing::Combine(testing::ValuesIn(kRemapFilters),
+                                          testing::Values("astronaut.png", "chelsea.png",
+                                                          "logo.png")),
+                         [](const testing::TestParamInfo<RemapPhotograph::ParamType>& info) {
+	                         std::string sample = std::get<1>(info.param);
+	                         return std::string(std::get<0>(info.param).deliverable) + "_" +
+	                                sample.substr(0, sample.find('.'));
+                         });
 
 } // namespace

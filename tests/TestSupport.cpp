@@ -11,20 +11,17 @@
 
 #include <gtest/gtest.h>
 
-std::string
-AddonFolder()
+std::string AddonFolder()
 {
 	return QUIMBEL_TEST_ADDON_DIR;
 }
 
-std::string
-AddonPath(const std::string& deliverable)
+std::string AddonPath(const std::string& deliverable)
 {
 	return AddonFolder() + "/" + deliverable;
 }
 
-FilterPtr
-LoadFilter(const std::string& deliverable)
+FilterPtr LoadFilter(const std::string& deliverable)
 {
 	std::string error;
 	std::shared_ptr<Addon> addon = Addon::Load(AddonPath(deliverable), error);
@@ -36,20 +33,17 @@ LoadFilter(const std::string& deliverable)
 	return filter;
 }
 
-BitmapPtr
-MakeBitmap(BRect bounds, color_space space)
+BitmapPtr MakeBitmap(BRect bounds, color_space space)
 {
 	return BitmapPtr(new BBitmap(bounds, space));
 }
 
-BitmapPtr
-MakeBitmap(int32 width, int32 height, color_space space)
+BitmapPtr MakeBitmap(int32 width, int32 height, color_space space)
 {
 	return MakeBitmap(BRect(0, 0, width - 1, height - 1), space);
 }
 
-void
-FillRandom(BBitmap* bitmap, uint32 seed, uint8 low, uint8 high)
+void FillRandom(BBitmap* bitmap, uint32 seed, uint8 low, uint8 high)
 {
 	std::mt19937 random(seed);
 	std::uniform_int_distribution<int> channel(low, high);
@@ -58,29 +52,25 @@ FillRandom(BBitmap* bitmap, uint32 seed, uint8 low, uint8 high)
 	int32 height = bitmap->Bounds().IntegerHeight() + 1;
 	for (int32 y = 0; y < height; y++) {
 		for (int32 x = 0; x < width; x++)
-			SetWordAt(*bitmap, x, y, Word(channel(random), channel(random), channel(random),
-				alpha(random)));
+			SetWordAt(*bitmap, x, y,
+			          Word(channel(random), channel(random), channel(random), alpha(random)));
 	}
 }
 
-uint32
-WordAt(const BBitmap& bitmap, int32 x, int32 y)
+uint32 WordAt(const BBitmap& bitmap, int32 x, int32 y)
 {
 	uint32 word;
-	memcpy(&word, static_cast<const uint8*>(bitmap.Bits()) + (size_t)y * bitmap.BytesPerRow() + x * 4,
-		4);
+	memcpy(&word,
+	       static_cast<const uint8*>(bitmap.Bits()) + (size_t)y * bitmap.BytesPerRow() + x * 4, 4);
 	return word;
 }
 
-void
-SetWordAt(BBitmap& bitmap, int32 x, int32 y, uint32 word)
+void SetWordAt(BBitmap& bitmap, int32 x, int32 y, uint32 word)
 {
-	memcpy(static_cast<uint8*>(bitmap.Bits()) + (size_t)y * bitmap.BytesPerRow() + x * 4, &word,
-		4);
+	memcpy(static_cast<uint8*>(bitmap.Bits()) + (size_t)y * bitmap.BytesPerRow() + x * 4, &word, 4);
 }
 
-std::vector<uint32>
-Words(const BBitmap& bitmap)
+std::vector<uint32> Words(const BBitmap& bitmap)
 {
 	std::vector<uint32> words;
 	int32 width = bitmap.Bounds().IntegerWidth() + 1;
@@ -92,8 +82,7 @@ Words(const BBitmap& bitmap)
 	return words;
 }
 
-std::string
-CaptureStdout(const std::function<void()>& work)
+std::string CaptureStdout(const std::function<void()>& work)
 {
 	fflush(stdout);
 	char path[] = "/tmp/quimbel-stdout-XXXXXX";
@@ -119,8 +108,7 @@ CaptureStdout(const std::function<void()>& work)
 	return text;
 }
 
-BitmapPtr
-ReadSample(const std::string& name)
+BitmapPtr ReadSample(const std::string& name)
 {
 	std::string path = std::string(QUIMBEL_TEST_SAMPLES_DIR) + "/" + name;
 	png_image image;
@@ -132,8 +120,8 @@ ReadSample(const std::string& name)
 	}
 	image.format = PNG_FORMAT_BGRA;
 	BitmapPtr bitmap = MakeBitmap(image.width, image.height, B_RGBA32);
-	if (!bitmap->IsValid()
-		|| !png_image_finish_read(&image, NULL, bitmap->Bits(), bitmap->BytesPerRow(), NULL)) {
+	if (!bitmap->IsValid() ||
+	    !png_image_finish_read(&image, NULL, bitmap->Bits(), bitmap->BytesPerRow(), NULL)) {
 		ADD_FAILURE() << path << ": " << image.message;
 		png_image_free(&image);
 		return NULL;

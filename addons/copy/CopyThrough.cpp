@@ -17,10 +17,11 @@ CopyThrough::CopyThrough()
 	strcpy(name, "My");
 }
 
-CopyThrough::~CopyThrough() {}
+CopyThrough::~CopyThrough()
+{
+}
 
-BBitmap*
-CopyThrough::Run(BBitmap* source)
+BBitmap* CopyThrough::Run(BBitmap* source)
 {
 	if (source == NULL)
 		return NULL;
@@ -30,8 +31,7 @@ CopyThrough::Run(BBitmap* source)
 	return RemapPixels(source, BRect(0, 0, bounds.right, bounds.bottom), kInPlace);
 }
 
-extern "C" ImageFilter*
-instantiate_filter()
+extern "C" ImageFilter* instantiate_filter()
 {
 	return new (std::nothrow) CopyThrough;
 }

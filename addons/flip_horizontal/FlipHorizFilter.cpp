@@ -18,10 +18,11 @@ FlipHorizFilter::FlipHorizFilter()
 	strcpy(name, "Flip Horizontal");
 }
 
-FlipHorizFilter::~FlipHorizFilter() {}
+FlipHorizFilter::~FlipHorizFilter()
+{
+}
 
-BBitmap*
-FlipHorizFilter::Run(BBitmap* source)
+BBitmap* FlipHorizFilter::Run(BBitmap* source)
 {
 	if (source == NULL)
 		return NULL;
@@ -32,8 +33,7 @@ FlipHorizFilter::Run(BBitmap* source)
 	return RemapPixels(source, bounds, rowsReversed);
 }
 
-extern "C" ImageFilter*
-instantiate_filter()
+extern "C" ImageFilter* instantiate_filter()
 {
 	return new (std::nothrow) FlipHorizFilter;
 }

@@ -18,10 +18,11 @@ FlipVerticFilter::FlipVerticFilter()
 	strcpy(name, "Flip Vertical");
 }
 
-FlipVerticFilter::~FlipVerticFilter() {}
+FlipVerticFilter::~FlipVerticFilter()
+{
+}
 
-BBitmap*
-FlipVerticFilter::Run(BBitmap* source)
+BBitmap* FlipVerticFilter::Run(BBitmap* source)
 {
 	if (source == NULL)
 		return NULL;
@@ -32,8 +33,7 @@ FlipVerticFilter::Run(BBitmap* source)
 	return RemapPixels(source, bounds, eachRowReversed);
 }
 
-extern "C" ImageFilter*
-instantiate_filter()
+extern "C" ImageFilter* instantiate_filter()
 {
 	return new (std::nothrow) FlipVerticFilter;
 }

@@ -17,10 +17,11 @@ TurnLeft::TurnLeft()
 	strcpy(name, "Rotate CCW 90");
 }
 
-TurnLeft::~TurnLeft() {}
+TurnLeft::~TurnLeft()
+{
+}
 
-BBitmap*
-TurnLeft::Run(BBitmap* source)
+BBitmap* TurnLeft::Run(BBitmap* source)
 {
 	if (source == NULL)
 		return NULL;
@@ -31,8 +32,7 @@ TurnLeft::Run(BBitmap* source)
 	return RemapPixels(source, BRect(0, 0, bounds.bottom, bounds.right), counterClockwise);
 }
 
-extern "C" ImageFilter*
-instantiate_filter()
+extern "C" ImageFilter* instantiate_filter()
 {
 	return new (std::nothrow) TurnLeft;
 }

@@ -17,10 +17,11 @@ TurnRight::TurnRight()
 	strcpy(name, "Rotate CW 90");
 }
 
-TurnRight::~TurnRight() {}
+TurnRight::~TurnRight()
+{
+}
 
-BBitmap*
-TurnRight::Run(BBitmap* source)
+BBitmap* TurnRight::Run(BBitmap* source)
 {
 	if (source == NULL)
 		return NULL;
@@ -31,8 +32,7 @@ TurnRight::Run(BBitmap* source)
 	return RemapPixels(source, BRect(0, 0, bounds.bottom, bounds.right), clockwise);
 }
 
-extern "C" ImageFilter*
-instantiate_filter()
+extern "C" ImageFilter* instantiate_filter()
 {
 	return new (std::nothrow) TurnRight;
 }

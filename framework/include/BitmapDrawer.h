@@ -30,8 +30,8 @@ public:
 	void SetPixel(int32 x, int32 y, const rgb_color& color)
 	{
 		SetPixel(x, y,
-			(uint32)color.alpha << 24 | (uint32)color.red << 16 | (uint32)color.green << 8
-				| color.blue);
+		         (uint32)color.alpha << 24 | (uint32)color.red << 16 | (uint32)color.green << 8 |
+		             color.blue);
 	}
 
 	uint32* bits;

@@ -2,8 +2,7 @@
 
 #include <new>
 
-bool
-IsAccessorSource(const BBitmap* source)
+bool IsAccessorSource(const BBitmap* source)
 {
 	if (source == NULL || !source->IsValid() || source->Bits() == NULL)
 		return false;
@@ -14,8 +13,7 @@ IsAccessorSource(const BBitmap* source)
 	return bounds.left == 0 && bounds.top == 0;
 }
 
-BBitmap*
-CreateAccessorDestination(const BBitmap* source, BRect bounds)
+BBitmap* CreateAccessorDestination(const BBitmap* source, BRect bounds)
 {
 	if (!IsAccessorSource(source))
 		return NULL;

@@ -36,15 +36,13 @@ struct WordPlacement {
 	ptrdiff_t yStep;
 };
 
-bool
-IsAligned(const void* address, size_t alignment)
+bool IsAligned(const void* address, size_t alignment)
 {
 	return reinterpret_cast<uintptr_t>(address) % alignment == 0;
 }
 
 // Copies `count` words forward. Streaming stores write around the caches.
-void
-MoveWords(uint32* destination, const uint32* source, size_t count, bool streaming)
+void MoveWords(uint32* destination, const uint32* source, size_t count, bool streaming)
 {
 #ifdef __SSE2__
 	if (streaming) {
@@ -60,8 +58,7 @@ MoveWords(uint32* destination, const uint32* source, size_t count, bool streamin
 }
 
 // Copies `count` words so that source[i] lands at destination[-i].
-void
-MoveWordsReversed(uint32* destination, const uint32* source, size_t count, bool streaming)
+void MoveWordsReversed(uint32* destination, const uint32* source, size_t count, bool streaming)
 {
 #ifdef __SSE2__
 	// Four words at a time, each group stored at the aligned address of its lowest word.
@@ -83,8 +80,7 @@ MoveWordsReversed(uint32* destination, const uint32* source, size_t count, bool 
 		*destination-- = *source++;
 }
 
-void
-EndStreaming(bool streaming)
+void EndStreaming(bool streaming)
 {
 #ifdef __SSE2__
 	// Streaming stores are weakly ordered: make them visible before the caller sees the result.
@@ -96,9 +92,8 @@ EndStreaming(bool streaming)
 }
 
 // Rows stay rows, each either kept in order (xStep 1) or reversed (xStep -1).
-void
-MoveRows(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
-	bool streaming)
+void MoveRows(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
+              bool streaming)
 {
 	for (int32 y0 = 0; y0 < height; y0 += kRowsAtOnce) {
 		int32 y1 = std::min(height, y0 + kRowsAtOnce);
@@ -119,8 +114,7 @@ MoveRows(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 h
 
 // Writes the 4 x 4 words whose rows start `step` words apart at `source` into `tile`,
 // transposed: source row j, column i lands at tile[i * kTileSize + j].
-void
-TransposeBlock(const uint32* source, ptrdiff_t step, uint32* tile)
+void TransposeBlock(const uint32* source, ptrdiff_t step, uint32* tile)
 {
 #ifdef __SSE2__
 	__m128i row0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
@@ -132,12 +126,12 @@ TransposeBlock(const uint32* source, ptrdiff_t step, uint32* tile)
 	__m128i low23 = _mm_unpacklo_epi32(row2, row3);
 	__m128i high23 = _mm_unpackhi_epi32(row2, row3);
 	_mm_storeu_si128(reinterpret_cast<__m128i*>(tile), _mm_unpacklo_epi64(low01, low23));
-	_mm_storeu_si128(
-		reinterpret_cast<__m128i*>(tile + kTileSize), _mm_unpackhi_epi64(low01, low23));
-	_mm_storeu_si128(
-		reinterpret_cast<__m128i*>(tile + 2 * kTileSize), _mm_unpacklo_epi64(high01, high23));
-	_mm_storeu_si128(
-		reinterpret_cast<__m128i*>(tile + 3 * kTileSize), _mm_unpackhi_epi64(high01, high23));
+	_mm_storeu_si128(reinterpret_cast<__m128i*>(tile + kTileSize),
+	                 _mm_unpackhi_epi64(low01, low23));
+	_mm_storeu_si128(reinterpret_cast<__m128i*>(tile + 2 * kTileSize),
+	                 _mm_unpacklo_epi64(high01, high23));
+	_mm_storeu_si128(reinterpret_cast<__m128i*>(tile + 3 * kTileSize),
+	                 _mm_unpackhi_epi64(high01, high23));
 #else
 	for (int32 j = 0; j < 4; j++) {
 		for (int32 i = 0; i < 4; i++)
@@ -149,9 +143,8 @@ TransposeBlock(const uint32* source, ptrdiff_t step, uint32* tile)
 // Moves the source pixels of columns x0 to x1 - 1 and rows y0 to y1 - 1, at most a tile, when
 // rows become columns (yStep is 1 or -1). The block is transposed into a buffer that stays in
 // the cache first, so that each source column goes out as one run of words.
-void
-MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32 x1, int32 y0,
-	int32 y1, bool streaming)
+void MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32 x1, int32 y0,
+              int32 y1, bool streaming)
 {
 	// Row i of the tile holds source column x0 + i in the order the destination takes it.
 	alignas(16) uint32 tile[kTileSize * kTileSize];
@@ -182,9 +175,8 @@ MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32 x1, 
 // Rows become columns. Walked tile by tile along each band of source rows: the source is read
 // along its rows, which the processor fetches ahead by itself, and each tile goes out as runs
 // of up to kTileSize words along the destination rows.
-void
-MoveTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
-	bool streaming)
+void MoveTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 height,
+               bool streaming)
 {
 	assert(to.yStep == 1 || to.yStep == -1);
 	for (int32 y0 = 0; y0 < height; y0 += kTileSize) {
@@ -196,8 +188,7 @@ MoveTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, int32 
 }
 
 #ifndef NDEBUG
-bool
-LandsInside(const PixelPlacement& p, int32 x, int32 y, int32 width, int32 height)
+bool LandsInside(const PixelPlacement& p, int32 x, int32 y, int32 width, int32 height)
 {
 	int64 column = (int64)p.xFromX * x + (int64)p.xFromY * y + p.xOffset;
 	int64 row = (int64)p.yFromX * x + (int64)p.yFromY * y + p.yOffset;
@@ -207,8 +198,7 @@ LandsInside(const PixelPlacement& p, int32 x, int32 y, int32 width, int32 height
 
 } // namespace
 
-BBitmap*
-RemapPixels(BBitmap* source, BRect destinationBounds, const PixelPlacement& placement)
+BBitmap* RemapPixels(BBitmap* source, BRect destinationBounds, const PixelPlacement& placement)
 {
 	BBitmap* destination = CreateAccessorDestination(source, destinationBounds);
 	if (destination == NULL)
@@ -225,7 +215,7 @@ RemapPixels(BBitmap* source, BRect destinationBounds, const PixelPlacement& plac
 	int32 destinationHeight = destinationBounds.IntegerHeight() + 1;
 	for (int32 corner = 0; corner < 4; corner++) {
 		assert(LandsInside(placement, corner & 1 ? width - 1 : 0, corner & 2 ? height - 1 : 0,
-			destinationWidth, destinationHeight));
+		                   destinationWidth, destinationHeight));
 	}
 #endif
 

@@ -20,7 +20,7 @@ public:
 	// be had, InitCheck() reports the error and Bits() is NULL. New pixel memory is zero.
 	// needsContiguous is accepted for compatibility; all pixel memory is one block anyway.
 	BBitmap(BRect bounds, color_space space, bool acceptsViews = false,
-		bool needsContiguous = false);
+	        bool needsContiguous = false);
 	virtual ~BBitmap();
 
 	status_t InitCheck() const { return fInitStatus; }

@@ -18,7 +18,7 @@ public:
 	BRect() : left(0), top(0), right(-1), bottom(-1) {}
 	BRect(float l, float t, float r, float b) : left(l), top(t), right(r), bottom(b) {}
 	BRect(const BRect& other)
-		: left(other.left), top(other.top), right(other.right), bottom(other.bottom)
+	    : left(other.left), top(other.top), right(other.right), bottom(other.bottom)
 	{
 	}
 	BRect& operator=(const BRect& other) = default;

@@ -16,14 +16,10 @@
 class BBitmap;
 
 // Resizing modes.
-enum {
-	B_FOLLOW_NONE = 0
-};
+enum { B_FOLLOW_NONE = 0 };
 
 // View flags.
-enum {
-	B_WILL_DRAW = 0x20000000
-};
+enum { B_WILL_DRAW = 0x20000000 };
 
 class BView {
 public:

@@ -11,15 +11,8 @@ using BPrivate::AllocatePixelMemory;
 using BPrivate::FreePixelMemory;
 
 BBitmap::BBitmap(BRect bounds, color_space space, bool acceptsViews, bool /*needsContiguous*/)
-	: fBounds(bounds),
-	  fColorSpace(space),
-	  fAcceptsViews(acceptsViews),
-	  fInitStatus(B_NO_INIT),
-	  fBits(NULL),
-	  fBitsLength(0),
-	  fBytesPerRow(0),
-	  fLockOwner(std::thread::id()),
-	  fLockCount(0)
+    : fBounds(bounds), fColorSpace(space), fAcceptsViews(acceptsViews), fInitStatus(B_NO_INIT),
+      fBits(NULL), fBitsLength(0), fBytesPerRow(0), fLockOwner(std::thread::id()), fLockCount(0)
 {
 	fInitStatus = _Allocate();
 }
@@ -31,11 +24,10 @@ BBitmap::~BBitmap()
 	FreePixelMemory(fBits, fBitsLength);
 }
 
-status_t
-BBitmap::_Allocate()
+status_t BBitmap::_Allocate()
 {
-	if (!std::isfinite(fBounds.left) || !std::isfinite(fBounds.top)
-		|| !std::isfinite(fBounds.right) || !std::isfinite(fBounds.bottom))
+	if (!std::isfinite(fBounds.left) || !std::isfinite(fBounds.top) ||
+	    !std::isfinite(fBounds.right) || !std::isfinite(fBounds.bottom))
 		return B_BAD_VALUE;
 	if (!fBounds.IsValid())
 		return B_BAD_VALUE;
@@ -67,8 +59,7 @@ BBitmap::_Allocate()
 	return B_OK;
 }
 
-bool
-BBitmap::Lock()
+bool BBitmap::Lock()
 {
 	fLock.lock();
 	fLockOwner.store(std::this_thread::get_id());
@@ -76,8 +67,7 @@ BBitmap::Lock()
 	return true;
 }
 
-void
-BBitmap::Unlock()
+void BBitmap::Unlock()
 {
 	if (!IsLocked())
 		return;
@@ -86,14 +76,12 @@ BBitmap::Unlock()
 	fLock.unlock();
 }
 
-bool
-BBitmap::IsLocked() const
+bool BBitmap::IsLocked() const
 {
 	return fLockOwner.load() == std::this_thread::get_id();
 }
 
-void
-BBitmap::AddChild(BView* view)
+void BBitmap::AddChild(BView* view)
 {
 	if (view == NULL || !fAcceptsViews || view->fBitmap != NULL)
 		return;
@@ -106,8 +94,7 @@ BBitmap::AddChild(BView* view)
 	view->fDrawStatus = B_OK;
 }
 
-bool
-BBitmap::RemoveChild(BView* view)
+bool BBitmap::RemoveChild(BView* view)
 {
 	auto found = std::find(fChildren.begin(), fChildren.end(), view);
 	if (found == fChildren.end())
@@ -117,14 +104,12 @@ BBitmap::RemoveChild(BView* view)
 	return true;
 }
 
-int32
-BBitmap::CountChildren() const
+int32 BBitmap::CountChildren() const
 {
 	return static_cast<int32>(fChildren.size());
 }
 
-BView*
-BBitmap::ChildAt(int32 index) const
+BView* BBitmap::ChildAt(int32 index) const
 {
 	if (index < 0 || index >= CountChildren())
 		return NULL;

@@ -38,15 +38,13 @@ std::mutex sCacheLock;
 CachedBlock sCache[kCachedBlocks];
 size_t sCachedTotal = 0;
 
-size_t
-MappedLength(size_t bytes)
+size_t MappedLength(size_t bytes)
 {
 	return (bytes + kHugePageSize - 1) & ~(kHugePageSize - 1);
 }
 
 // Zeroes memory without reading it into the cache first; `memory` is huge-page aligned.
-void
-ClearStreaming(void* memory, size_t bytes)
+void ClearStreaming(void* memory, size_t bytes)
 {
 #ifdef __SSE2__
 	__m128i zero = _mm_setzero_si128();
@@ -65,8 +63,7 @@ ClearStreaming(void* memory, size_t bytes)
 #endif
 }
 
-void*
-TakeCachedBlock(size_t length)
+void* TakeCachedBlock(size_t length)
 {
 	std::lock_guard<std::mutex> lock(sCacheLock);
 	for (CachedBlock& block : sCache) {
@@ -81,8 +78,7 @@ TakeCachedBlock(size_t length)
 	return NULL;
 }
 
-bool
-CacheBlock(void* memory, size_t length, size_t dirty)
+bool CacheBlock(void* memory, size_t length, size_t dirty)
 {
 	std::lock_guard<std::mutex> lock(sCacheLock);
 	if (sCachedTotal + length > kCachedBytes)
@@ -97,14 +93,13 @@ CacheBlock(void* memory, size_t length, size_t dirty)
 	return false;
 }
 
-void*
-MapBlock(size_t length)
+void* MapBlock(size_t length)
 {
 	// Map one huge page more than needed and trim both ends, so that the block starts on a
 	// huge-page boundary and the kernel can back all of it with huge pages.
 	size_t mappedLength = length + kHugePageSize;
-	void* mapped = mmap(NULL, mappedLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-		-1, 0);
+	void* mapped =
+	    mmap(NULL, mappedLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 	if (mapped == MAP_FAILED)
 		return NULL;
 
@@ -124,8 +119,7 @@ MapBlock(size_t length)
 
 } // namespace
 
-void*
-AllocatePixelMemory(size_t bytes)
+void* AllocatePixelMemory(size_t bytes)
 {
 	if (bytes < kMappedThreshold)
 		return calloc(1, bytes == 0 ? 1 : bytes);
@@ -139,8 +133,7 @@ AllocatePixelMemory(size_t bytes)
 	return MapBlock(length);
 }
 
-void
-FreePixelMemory(void* memory, size_t bytes)
+void FreePixelMemory(void* memory, size_t bytes)
 {
 	if (memory == NULL)
 		return;

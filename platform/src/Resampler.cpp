@@ -321,16 +321,15 @@ Resample(SourceRows source, DestinationRows destination, const AxisWeights& colu
 #define PIXEL_LOOP_CLONES __attribute__((target_clones("avx2", "default"), flatten))
 #endif
 
-PIXEL_LOOP_CLONES status_t
-ResamplePremultiplied(SourceRows source, DestinationRows destination, const AxisWeights& columns,
-                      const AxisWeights& rows)
+PIXEL_LOOP_CLONES status_t ResamplePremultiplied(SourceRows source, DestinationRows destination,
+                                                 const AxisWeights& columns,
+                                                 const AxisWeights& rows)
 {
 	return Resample<true>(source, destination, columns, rows);
 }
 
-PIXEL_LOOP_CLONES status_t
-ResamplePlain(SourceRows source, DestinationRows destination, const AxisWeights& columns,
-              const AxisWeights& rows)
+PIXEL_LOOP_CLONES status_t ResamplePlain(SourceRows source, DestinationRows destination,
+                                         const AxisWeights& columns, const AxisWeights& rows)
 {
 	return Resample<false>(source, destination, columns, rows);
 }

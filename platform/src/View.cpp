@@ -27,8 +27,7 @@ const double kMaxCoordinate = 2147483648.0;
 // The pixels a rectangle covers along one axis, counted from `origin`: it starts at the whole
 // pixel nearest to `low` and has as many pixels as a bitmap over the same bounds. False when
 // the coordinates are not finite, reversed or too far out.
-bool
-ToSpan(float low, float high, double origin, PixelSpan& span)
+bool ToSpan(float low, float high, double origin, PixelSpan& span)
 {
 	if (!std::isfinite(low) || !std::isfinite(high) || high < low)
 		return false;
@@ -42,8 +41,7 @@ ToSpan(float low, float high, double origin, PixelSpan& span)
 
 // The part of `span` that lies within the first `limit` pixels; its count is 0 or less when
 // there is none.
-PixelSpan
-Within(PixelSpan span, int64 limit)
+PixelSpan Within(PixelSpan span, int64 limit)
 {
 	int64 first = std::max<int64>(span.first, 0);
 	int64 end = std::min(span.first + span.count, limit);
@@ -54,8 +52,7 @@ Within(PixelSpan span, int64 limit)
 
 namespace BPrivate {
 
-int32
-CountLiveViews()
+int32 CountLiveViews()
 {
 	return sLiveViews.load();
 }
@@ -63,12 +60,8 @@ CountLiveViews()
 } // namespace BPrivate
 
 BView::BView(BRect frame, const char* name, uint32 resizingMode, uint32 flags)
-	: fFrame(frame),
-	  fName(name != NULL ? name : ""),
-	  fResizingMode(resizingMode),
-	  fFlags(flags),
-	  fBitmap(NULL),
-	  fDrawStatus(B_OK)
+    : fFrame(frame), fName(name != NULL ? name : ""), fResizingMode(resizingMode), fFlags(flags),
+      fBitmap(NULL), fDrawStatus(B_OK)
 {
 	sLiveViews++;
 }
@@ -80,26 +73,22 @@ BView::~BView()
 	sLiveViews--;
 }
 
-BRect
-BView::Bounds() const
+BRect BView::Bounds() const
 {
 	return BRect(0, 0, fFrame.Width(), fFrame.Height());
 }
 
-void
-BView::DrawBitmap(const BBitmap* bitmap, BRect source, BRect destination)
+void BView::DrawBitmap(const BBitmap* bitmap, BRect source, BRect destination)
 {
 	_SetDrawStatus(_DrawBitmap(bitmap, source, destination));
 }
 
-void
-BView::Sync() const
+void BView::Sync() const
 {
 	// Drawing is done on the caller's thread before DrawBitmap() returns: nothing is pending.
 }
 
-status_t
-BView::_DrawBitmap(const BBitmap* bitmap, BRect source, BRect destination)
+status_t BView::_DrawBitmap(const BBitmap* bitmap, BRect source, BRect destination)
 {
 	if (fBitmap == NULL)
 		return B_NO_INIT;
@@ -116,24 +105,22 @@ BView::_DrawBitmap(const BBitmap* bitmap, BRect source, BRect destination)
 	BRect from = bitmap->Bounds();
 	BRect to = fBitmap->Bounds();
 	PixelSpan sourceX, sourceY, destinationX, destinationY, frameX, frameY;
-	if (!ToSpan(source.left, source.right, from.left, sourceX)
-		|| !ToSpan(source.top, source.bottom, from.top, sourceY)
-		|| !ToSpan(destination.left, destination.right, (double)to.left - fFrame.left,
-			destinationX)
-		|| !ToSpan(destination.top, destination.bottom, (double)to.top - fFrame.top,
-			destinationY)
-		|| !ToSpan(fFrame.left, fFrame.right, to.left, frameX)
-		|| !ToSpan(fFrame.top, fFrame.bottom, to.top, frameY))
+	if (!ToSpan(source.left, source.right, from.left, sourceX) ||
+	    !ToSpan(source.top, source.bottom, from.top, sourceY) ||
+	    !ToSpan(destination.left, destination.right, (double)to.left - fFrame.left, destinationX) ||
+	    !ToSpan(destination.top, destination.bottom, (double)to.top - fFrame.top, destinationY) ||
+	    !ToSpan(fFrame.left, fFrame.right, to.left, frameX) ||
+	    !ToSpan(fFrame.top, fFrame.bottom, to.top, frameY))
 		return B_BAD_VALUE;
 
 	AxisWeights columns;
 	AxisWeights rows;
 	status_t status = columns.Compute(sourceX, (int64)from.IntegerWidth() + 1, destinationX,
-		Within(frameX, (int64)to.IntegerWidth() + 1));
+	                                  Within(frameX, (int64)to.IntegerWidth() + 1));
 	if (status != B_OK)
 		return status;
 	status = rows.Compute(sourceY, (int64)from.IntegerHeight() + 1, destinationY,
-		Within(frameY, (int64)to.IntegerHeight() + 1));
+	                      Within(frameY, (int64)to.IntegerHeight() + 1));
 	if (status != B_OK)
 		return status;
 
@@ -150,13 +137,12 @@ BView::_DrawBitmap(const BBitmap* bitmap, BRect source, BRect destination)
 	}
 
 	BPrivate::SourceRows sourceRows = {bits, (size_t)bitmap->BytesPerRow()};
-	BPrivate::DestinationRows destinationRows
-		= {static_cast<uint8*>(fBitmap->Bits()), (size_t)fBitmap->BytesPerRow()};
+	BPrivate::DestinationRows destinationRows = {static_cast<uint8*>(fBitmap->Bits()),
+	                                             (size_t)fBitmap->BytesPerRow()};
 	return BPrivate::ResamplePixels(sourceRows, destinationRows, columns, rows, space == B_RGBA32);
 }
 
-void
-BView::_SetDrawStatus(status_t status)
+void BView::_SetDrawStatus(status_t status)
 {
 	if (fDrawStatus == B_OK)
 		fDrawStatus = status;
