@@ -27,7 +27,7 @@ int main(int argc, char** argv)
 	    ->capture_default_str()
 	    ->check(CLI::PositiveNumber);
 	app.add_option("--compression", options.write.pngCompression,
-	               "PNG compression level, 0 (fastest) to 9 (smallest)")
+	               "PNG compression: 0 stores, 1 matches runs only (fast, suits photographs), 2 to 9 are zlib's levels")
 	    ->capture_default_str()
 	    ->check(CLI::Range(0, 9));
 	app.add_option("--quality", options.write.jpegQuality, "JPEG quality, 1 to 100")
