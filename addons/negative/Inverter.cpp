@@ -66,19 +66,26 @@ BBitmap* Inverter::Run(BBitmap* source)
 	for (int32 i = 0; i < 256; i++)
 		invertTable[i] = 255 - i;
 
-	// One load a pixel and one table load a colour channel; the compiler merges the four byte
-	// stores into one, and unrolling lets the loads of neighbouring pixels overlap.
+	// Two pixels a step: one 64-bit load, one table load a colour channel, alpha masked through
+	// and one 64-bit store. Streaming stores measured slower here than cached ones.
 	static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixel words are read in x86 order");
-	const uint32* from = static_cast<const uint32*>(source->Bits());
-	const uint32* end = from + pixels;
+	const uint8* from = static_cast<const uint8*>(source->Bits());
 	uint8* to = static_cast<uint8*>(destination->Bits());
-#pragma GCC unroll 4
-	for (; from != end; from++, to += 4) {
-		uint32 word = *from;
-		to[0] = invertTable[static_cast<uint8>(word)];
-		to[1] = invertTable[static_cast<uint8>(word >> 8)];
-		to[2] = invertTable[static_cast<uint8>(word >> 16)];
-		to[3] = static_cast<uint8>(word >> 24);
+	const uint8* pairsEnd = from + (pixels & ~(size_t)1) * 4;
+	for (; from != pairsEnd; from += 8, to += 8) {
+		uint64 pair;
+		memcpy(&pair, from, 8);
+		uint64 inverted = (pair & 0xff000000ff000000ull) | invertTable[from[0]] |
+		                  (uint64)invertTable[from[1]] << 8 | (uint64)invertTable[from[2]] << 16 |
+		                  (uint64)invertTable[from[4]] << 32 | (uint64)invertTable[from[5]] << 40 |
+		                  (uint64)invertTable[from[6]] << 48;
+		memcpy(to, &inverted, 8);
+	}
+	if (pixels % 2 != 0) {
+		to[0] = invertTable[from[0]];
+		to[1] = invertTable[from[1]];
+		to[2] = invertTable[from[2]];
+		to[3] = from[3];
 	}
 	return destination;
 }
