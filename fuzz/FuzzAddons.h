@@ -3,6 +3,11 @@
 #ifndef FUZZ_ADDONS_H
 #define FUZZ_ADDONS_H
 
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
 #include <Bitmap.h>
 
 #include "ImageFile.h"
@@ -15,5 +20,11 @@ ImageLimits FuzzLimits();
 // build's, or $QUIMBEL_ADDONS when set; it is read and the add-ons are loaded at the first call.
 // Aborts, so that the fuzzer reports it, when an add-on returns a bitmap that is not valid.
 void RunEveryAddon(BBitmap* bitmap);
+
+typedef std::unique_ptr<BBitmap> (*ImageReader)(FILE* file, const ImageLimits& limits,
+                                                std::string& error);
+
+// One fuzz input: decodes `data` as a file with `read`, then runs every add-on on the result.
+int FuzzReader(ImageReader read, const uint8_t* data, size_t size);
 
 #endif // FUZZ_ADDONS_H
