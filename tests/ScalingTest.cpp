@@ -154,18 +154,25 @@ INSTANTIATE_TEST_SUITE_P(Samples, ScalingPhotographs, testing::ValuesIn(kPhotos)
 
 // "Half" of an image of even sides is the rounded mean of each 2 x 2 block: of each byte for
 // B_RGB32; for B_RGBA32 of alpha, and of each colour weighted by alpha (transparent black where
-// the whole block is transparent).
+// the whole block is transparent). An opaque B_RGBA32 image, which takes a shortcut, gives the
+// plain means.
 TEST(HalfScaling, EvenImageGivesRounded2x2Means)
 {
 	FilterPtr filter = LoadFilter("Shrinker");
 	ASSERT_NE(filter, nullptr);
-	for (color_space space : kSpaces) {
+	const struct {
+		color_space space;
+		bool opaque;
+	} kCases[] = {{B_RGB32, false}, {B_RGBA32, false}, {B_RGBA32, true}};
+	for (const auto& [space, opaque] : kCases) {
 		BitmapPtr source = MakeBitmap(64, 38, space);
 		FillRandom(source.get(), 11);
-		// A few transparent pixels, and one block transparent throughout.
-		for (int32 i = 0; i < 40; i++)
+		// Opaque throughout; or a few transparent pixels, and one block transparent throughout.
+		for (int32 i = 0; i < 64 * 38 && opaque; i++)
+			SetWordAt(*source, i % 64, i / 64, WordAt(*source, i % 64, i / 64) | 0xff000000);
+		for (int32 i = 0; i < 40 && !opaque; i++)
 			SetWordAt(*source, (i * 7) % 64, (i * 5) % 38, Word(90, 180, 45, 0));
-		for (int32 i = 0; i < 4; i++)
+		for (int32 i = 0; i < 4 && !opaque; i++)
 			SetWordAt(*source, 10 + i % 2, 20 + i / 2, Word(1, 2, 3, 0));
 		BitmapPtr result(filter->Run(source.get()));
 		ASSERT_NE(result, nullptr);
@@ -191,7 +198,7 @@ TEST(HalfScaling, EvenImageGivesRounded2x2Means)
 					expected |= mean << shift;
 				}
 				ASSERT_EQ(WordAt(*result, x, y), expected)
-				    << "space " << space << " at " << x << ", " << y;
+				    << "space " << space << (opaque ? " opaque" : "") << " at " << x << ", " << y;
 			}
 		}
 	}
