@@ -26,13 +26,17 @@ const char* const kAddons[] = {
     "TurnRight",   "TurnLeft",    "RowMirror", "ColumnMirror",
 };
 
+// The add-ons whose work depends on alpha, measured once more on an opaque source.
+const char* const kOpaqueAddons[] = {"Shrinker", "Enlarger"};
+
 void SetPixelRate(benchmark::State& state)
 {
 	state.counters["MP/s"] =
 	    benchmark::Counter((double)kPixels * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
 
-std::unique_ptr<BBitmap> MakeSource()
+// Random colours; alpha random too, or 255 throughout as in a photograph.
+std::unique_ptr<BBitmap> MakeSource(bool opaque)
 {
 	auto source = std::make_unique<BBitmap>(BRect(0, 0, kWidth - 1, kHeight - 1), B_RGBA32);
 	uint32* words = static_cast<uint32*>(source->Bits());
@@ -40,7 +44,7 @@ std::unique_ptr<BBitmap> MakeSource()
 	for (int64 i = 0; i < kPixels; i++) {
 		state = state * 1664525u + 1013904223u;
 		// Colour channels between 1 and 245 keep every filter on its normal path.
-		uint32 word = state >> 24 << 24;
+		uint32 word = opaque ? 0xff000000u : state >> 24 << 24;
 		for (int shift = 0; shift < 24; shift += 8)
 			word |= (1 + ((state >> shift) & 0xff) % 245) << shift;
 		words[i] = word;
@@ -50,7 +54,13 @@ std::unique_ptr<BBitmap> MakeSource()
 
 BBitmap* SharedSource()
 {
-	static std::unique_ptr<BBitmap> source = MakeSource();
+	static std::unique_ptr<BBitmap> source = MakeSource(false);
+	return source.get();
+}
+
+BBitmap* OpaqueSource()
+{
+	static std::unique_ptr<BBitmap> source = MakeSource(true);
 	return source.get();
 }
 
@@ -95,7 +105,7 @@ void BM_Direct2x2Mean(benchmark::State& state)
 }
 
 // One Run, the destination's allocation and release included.
-void BM_Filter(benchmark::State& state, const std::string& path)
+void BM_Filter(benchmark::State& state, const std::string& path, BBitmap* (*makeSource)())
 {
 	std::string error;
 	std::shared_ptr<Addon> addon = Addon::Load(path, error);
@@ -104,7 +114,7 @@ void BM_Filter(benchmark::State& state, const std::string& path)
 		state.SkipWithError(error.c_str());
 		return;
 	}
-	BBitmap* source = SharedSource();
+	BBitmap* source = makeSource();
 	for (auto _ : state) {
 		std::unique_ptr<BBitmap> result(filter->Run(source));
 		benchmark::DoNotOptimize(result.get());
@@ -158,7 +168,15 @@ int main(int argc, char** argv)
 	    ->UseRealTime();
 	for (const char* name : kAddons) {
 		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
-		benchmark::RegisterBenchmark(name, BM_Filter, path)
+		benchmark::RegisterBenchmark(name, BM_Filter, path, SharedSource)
+		    ->Unit(benchmark::kMillisecond)
+		    ->Repetitions(kRepetitions)
+		    ->UseRealTime();
+	}
+	for (const char* name : kOpaqueAddons) {
+		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
+		benchmark::RegisterBenchmark((std::string(name) + "/opaque").c_str(), BM_Filter, path,
+		                             OpaqueSource)
 		    ->Unit(benchmark::kMillisecond)
 		    ->Repetitions(kRepetitions)
 		    ->UseRealTime();
