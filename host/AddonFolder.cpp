@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -186,4 +187,15 @@ std::string FormatFilterId(int32 id)
 std::string DescribeFilter(const AddonEntry& entry)
 {
 	return "\"" + entry.name + "\" (" + entry.fileName + ")";
+}
+
+bool ScanAndReport(AddonFolder& folder, const std::string& path)
+{
+	std::string error;
+	bool found = folder.Scan(path, error);
+	for (const std::string& problem : folder.Problems())
+		fprintf(stderr, "quimbel: %s\n", problem.c_str());
+	if (!found)
+		fprintf(stderr, "quimbel: %s\n", error.c_str());
+	return found;
 }

@@ -46,6 +46,10 @@ private:
 	std::vector<std::string> fProblems;
 };
 
+// Scans `path` into `folder` for a command that uses the whole folder, telling standard error
+// about every file that is not a usable add-on and, on failure, why the folder gave nothing.
+bool ScanAndReport(AddonFolder& folder, const std::string& path);
+
 // An id as users write it: a four-character code as 'nega', anything else as a number.
 std::string FormatFilterId(int32 id);
 

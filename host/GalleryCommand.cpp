@@ -88,14 +88,8 @@ void DescribeBitmap(const BBitmap& bitmap, GalleryItem& item)
 int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 {
 	AddonFolder folder;
-	std::string error;
-	bool found = folder.Scan(options.addonFolder, error);
-	for (const std::string& problem : folder.Problems())
-		fprintf(stderr, "quimbel: %s\n", problem.c_str());
-	if (!found) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+	if (!ScanAndReport(folder, options.addonFolder))
 		return kExitSomeFailed;
-	}
 
 	const std::string& outputFolder = arguments.outputFolder;
 	std::error_code failure;
@@ -107,6 +101,7 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 	}
 
 	const std::string& input = arguments.input;
+	std::string error;
 	std::unique_ptr<BBitmap> source = ReadImage(input, options.limits, error);
 	if (source == NULL) {
 		fprintf(stderr, "quimbel: %s\n", error.c_str());

@@ -12,14 +12,8 @@ namespace {
 int RunList(const HostOptions& options)
 {
 	AddonFolder folder;
-	std::string error;
-	bool found = folder.Scan(options.addonFolder, error);
-	for (const std::string& problem : folder.Problems())
-		fprintf(stderr, "quimbel: %s\n", problem.c_str());
-	if (!found) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+	if (!ScanAndReport(folder, options.addonFolder))
 		return kExitSomeFailed;
-	}
 
 	size_t fileWidth = 0;
 	size_t idWidth = 0;
