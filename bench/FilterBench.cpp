@@ -108,8 +108,7 @@ void BM_Direct2x2Mean(benchmark::State& state)
 void BM_Filter(benchmark::State& state, const std::string& path, BBitmap* (*makeSource)())
 {
 	std::string error;
-	std::shared_ptr<Addon> addon = Addon::Load(path, error);
-	FilterPtr filter = addon != nullptr ? addon->Instantiate(error) : FilterPtr(NULL, {});
+	FilterPtr filter = LoadFilter(path, error);
 	if (filter == nullptr) {
 		state.SkipWithError(error.c_str());
 		return;

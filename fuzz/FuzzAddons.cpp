@@ -1,44 +1,23 @@
 // Loading the add-ons once and running them on each decoded input.
 #include "FuzzAddons.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <vector>
 
-#include "AddonLoader.h"
+#include "AddonFolder.h"
 
 namespace {
 
-std::vector<FilterPtr> LoadEveryAddon()
+const AddonFolder& EveryAddon()
 {
-	const char* folder = getenv("QUIMBEL_ADDONS");
-	if (folder == NULL)
-		folder = QUIMBEL_FUZZ_ADDON_DIR;
-
-	std::vector<std::string> paths;
-	std::error_code error;
-	for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-		if (entry.is_regular_file())
-			paths.push_back(entry.path().string());
-	}
-	std::sort(paths.begin(), paths.end());
-
-	std::vector<FilterPtr> filters;
-	for (const std::string& path : paths) {
-		std::string message;
-		std::shared_ptr<Addon> addon = Addon::Load(path, message);
-		FilterPtr filter = addon != NULL ? addon->Instantiate(message) : FilterPtr(NULL, {});
-		if (filter == NULL) {
-			fprintf(stderr, "%s\n", message.c_str());
-			continue;
-		}
-		filters.push_back(std::move(filter));
-	}
-	if (filters.empty())
-		fprintf(stderr, "no add-ons in %s: only the decoder is fuzzed\n", folder);
-	return filters;
+	static AddonFolder sFolder;
+	const char* path = getenv("QUIMBEL_ADDONS");
+	std::string error;
+	if (!sFolder.Scan(path != NULL ? path : QUIMBEL_FUZZ_ADDON_DIR, error))
+		fprintf(stderr, "%s: only the decoder is fuzzed\n", error.c_str());
+	for (const std::string& problem : sFolder.Problems())
+		fprintf(stderr, "%s\n", problem.c_str());
+	return sFolder;
 }
 
 } // namespace
@@ -53,9 +32,9 @@ ImageLimits FuzzLimits()
 
 void RunEveryAddon(BBitmap* bitmap)
 {
-	static std::vector<FilterPtr> sFilters = LoadEveryAddon();
-	for (const FilterPtr& filter : sFilters) {
-		std::unique_ptr<BBitmap> result(filter->Run(bitmap));
+	static const AddonFolder& sFolder = EveryAddon();
+	for (const AddonEntry& entry : sFolder.Entries()) {
+		std::unique_ptr<BBitmap> result(entry.filter->Run(bitmap));
 		if (result != NULL && !result->IsValid())
 			abort();
 	}

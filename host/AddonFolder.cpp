@@ -120,20 +120,14 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 			continue;
 
 		std::string problem;
-		std::shared_ptr<Addon> addon = Addon::Load(filePath, problem);
-		if (addon == NULL) {
-			fProblems.push_back(problem);
-			continue;
-		}
-		FilterPtr filter = addon->Instantiate(problem);
+		FilterPtr filter = LoadFilter(filePath, problem);
 		if (filter == NULL) {
 			fProblems.push_back(problem);
 			continue;
 		}
-		// The add-on may leave the name without its terminating NUL; read at most the field.
-		std::string displayName(filter->name, strnlen(filter->name, sizeof(filter->name)));
+		std::string displayName = FilterName(*filter);
 		int32 id = filter->id;
-		fEntries.push_back(AddonEntry{addon, std::move(filter), name, id, displayName});
+		fEntries.push_back(AddonEntry{std::move(filter), name, id, displayName});
 	}
 
 	if (fEntries.empty()) {
@@ -187,15 +181,4 @@ std::string FormatFilterId(int32 id)
 std::string DescribeFilter(const AddonEntry& entry)
 {
 	return "\"" + entry.name + "\" (" + entry.fileName + ")";
-}
-
-bool ScanAndReport(AddonFolder& folder, const std::string& path)
-{
-	std::string error;
-	bool found = folder.Scan(path, error);
-	for (const std::string& problem : folder.Problems())
-		fprintf(stderr, "quimbel: %s\n", problem.c_str());
-	if (!found)
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
-	return found;
 }

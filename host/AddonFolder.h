@@ -8,14 +8,22 @@
 
 #include "AddonLoader.h"
 
-// One loaded add-on with the filter object that the host reads and runs. A filter object may run
-// on several threads at once.
+// One loaded add-on with the filter object that the host reads and runs; the object keeps its
+// add-on loaded. A filter object may run on several threads at once.
 struct AddonEntry {
-	std::shared_ptr<Addon> addon;
 	FilterPtr filter;
 	std::string fileName;
 	int32 id;
 	std::string name;
+};
+
+// How a command uses the add-on folder, which decides what a file of the folder that is not a
+// usable add-on means to it. The rule is the same for every command: each such file is
+// reported; a command about every add-on (list, gallery) does all it can and then ends in
+// failure; a command that needs only the add-ons it names (apply, info) is not affected.
+enum class FolderUse {
+	kEveryAddon,
+	kNamedAddons,
 };
 
 class AddonFolder {
@@ -34,6 +42,11 @@ public:
 	const std::vector<AddonEntry>& Entries() const { return fEntries; }
 	// One message per file of the folder that is not a usable add-on, each naming the file.
 	const std::vector<std::string>& Problems() const { return fProblems; }
+	// Whether Problems() make a command that uses the folder as `use` says end in failure.
+	bool ProblemsFail(FolderUse use) const
+	{
+		return use == FolderUse::kEveryAddon && !fProblems.empty();
+	}
 
 	// The add-on that `filter` names: its display name (any case), its file name (any case) or its
 	// id (a number, or a four-character code with or without single quotes). Returns NULL and sets
@@ -45,10 +58,6 @@ private:
 	std::vector<AddonEntry> fEntries;
 	std::vector<std::string> fProblems;
 };
-
-// Scans `path` into `folder` for a command that uses the whole folder, telling standard error
-// about every file that is not a usable add-on and, on failure, why the folder gave nothing.
-bool ScanAndReport(AddonFolder& folder, const std::string& path);
 
 // An id as users write it: a four-character code as 'nega', anything else as a number.
 std::string FormatFilterId(int32 id);

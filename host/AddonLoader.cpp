@@ -1,5 +1,7 @@
 #include "AddonLoader.h"
 
+#include <cstring>
+
 #include <dlfcn.h>
 
 std::shared_ptr<Addon> Addon::Load(const std::string& path, std::string& error)
@@ -60,4 +62,17 @@ FilterPtr Addon::Instantiate(std::string& error) const
 		return FilterPtr(NULL, FilterDeleter{});
 	}
 	return FilterPtr(filter, FilterDeleter{shared_from_this()});
+}
+
+FilterPtr LoadFilter(const std::string& path, std::string& error)
+{
+	std::shared_ptr<Addon> addon = Addon::Load(path, error);
+	if (addon == NULL)
+		return FilterPtr(NULL, FilterDeleter{});
+	return addon->Instantiate(error);
+}
+
+std::string FilterName(const ImageFilter& filter)
+{
+	return std::string(filter.name, strnlen(filter.name, sizeof(filter.name)));
 }

@@ -46,4 +46,14 @@ private:
 	instantiate_filter_func fInstantiate;
 };
 
+// Loads the add-on file at `path` and makes one filter object from it; the add-on stays loaded
+// while the object lives. Empty, with `error` naming the file, when the file is no loadable
+// add-on or its instantiate_filter makes no object. Every part of the program that needs a
+// filter from a file comes through here.
+FilterPtr LoadFilter(const std::string& path, std::string& error);
+
+// The filter's display name. The add-on may leave the field without its terminating NUL, so at
+// most the whole field is read.
+std::string FilterName(const ImageFilter& filter);
+
 #endif // ADDON_LOADER_H

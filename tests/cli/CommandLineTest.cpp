@@ -131,6 +131,64 @@ TEST_F(AddonChoice, ReportsFilesThatAreNotAddons)
 	    << run.err;
 }
 
+// What one broken file of the add-on folder means to each command.
+struct BrokenFileRow {
+	const char* label;
+	std::vector<std::string> arguments;
+	int status;
+	// A file the command writes, or a text it prints, which shows it did its work.
+	const char* writes;
+	const char* prints;
+};
+
+void PrintTo(const BrokenFileRow& row, std::ostream* out)
+{
+	*out << row.label;
+}
+
+class BrokenAddonFile : public CliTest, public testing::WithParamInterface<BrokenFileRow> {};
+
+// Every command that reads the folder names the broken file; those about every add-on (list,
+// gallery) end with status 1 after doing their work, those that use only the add-on they name
+// (apply, info) are not affected.
+TEST_P(BrokenAddonFile, IsReportedByEveryCommand)
+{
+	std::string addons = MakeAddonFolder("addons", {AddonPath("CopyThrough")});
+	WriteBytes(addons + "/README", Bytes(5, 'x'));
+	std::vector<std::string> arguments = {"--addons", addons};
+	for (const std::string& argument : GetParam().arguments) {
+		if (argument == "IN")
+			arguments.push_back(SamplePath("foo3x5x4indexed.png"));
+		else if (argument == "OUT")
+			arguments.push_back(Path("out"));
+		else
+			arguments.push_back(argument);
+	}
+
+	RunResult run = RunQuimbel(arguments);
+
+	EXPECT_EQ(run.status, GetParam().status) << run.err;
+	EXPECT_NE(run.err.find("quimbel: " + addons + "/README: not a loadable add-on"),
+	          std::string::npos)
+	    << run.err;
+	if (GetParam().writes != nullptr) {
+		EXPECT_TRUE(std::filesystem::exists(Path(GetParam().writes))) << GetParam().writes;
+	}
+	if (GetParam().prints != nullptr) {
+		EXPECT_NE(run.out.find(GetParam().prints), std::string::npos) << run.out;
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, BrokenAddonFile,
+    testing::Values(
+        BrokenFileRow{"List", {"list"}, 1, nullptr, "CopyThrough"},
+        BrokenFileRow{"Gallery", {"gallery", "IN", "-o", "OUT"}, 1, "out/index.html", nullptr},
+        BrokenFileRow{
+            "Apply", {"apply", "My", "IN", "-o", "OUT"}, 0, "out/foo3x5x4indexed.png", nullptr},
+        BrokenFileRow{"Info", {"info", "My"}, 0, nullptr, "filter id 100"}),
+    [](const testing::TestParamInfo<BrokenFileRow>& info) { return info.param.label; });
+
 // A folder that is missing or holds no add-on is an error naming it.
 TEST_F(AddonChoice, MissingOrEmptyFolder)
 {

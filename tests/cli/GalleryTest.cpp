@@ -1,6 +1,8 @@
 // quimbel gallery: every add-on on one image, the results and a page showing them.
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "CliSupport.h"
 #include "TestSupport.h"
 
@@ -102,5 +104,27 @@ TEST_F(Gallery, KeepsASourceNamedLikeItsCopy)
 	EXPECT_TRUE(ReadBytes(Path("source.png")) == ReadBytes(SamplePath("chelsea.png")));
 	EXPECT_TRUE(std::filesystem::exists(Path("index.html")));
 }
+
+class GalleryModes : public CliTest, public testing::WithParamInterface<mode_t> {};
+
+// The page, the icons and the images of a gallery all get the permissions of a new file under
+// the umask, whichever umask that is.
+TEST_P(GalleryModes, FollowTheUmask)
+{
+	mode_t umaskBefore = umask(GetParam());
+	RunResult run = RunQuimbel({"gallery", SamplePath("foo3x5x4indexed.png"), "-o", Path("g")});
+	umask(umaskBefore);
+	ASSERT_EQ(run.status, 0) << run.err;
+
+	std::vector<std::string> files = Entries(Path("g"));
+	EXPECT_GT(files.size(), 2 * BuiltAddonFiles().size());
+	for (const std::string& file : files) {
+		struct stat status;
+		ASSERT_EQ(stat(Path("g/" + file).c_str(), &status), 0);
+		EXPECT_EQ(status.st_mode & 07777, 0666 & ~GetParam()) << file;
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(Umasks, GalleryModes, testing::Values(022, 077, 002));
 
 } // namespace

@@ -1,0 +1,148 @@
+// quimbel apply: one filter on one file, or on a batch of files with a pool of workers.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include <CLI/CLI.hpp>
+
+#include "AddonFolder.h"
+#include "Commands.h"
+#include "FilterRun.h"
+#include "FolderScan.h"
+#include "ImageFile.h"
+#include "Progress.h"
+#include "SameFile.h"
+#include "WorkerPool.h"
+
+namespace {
+
+struct ApplyArguments {
+	std::string filter;
+	std::vector<std::string> files;
+	std::string outputFolder;
+	int jobs = 0;
+};
+
+// Reads `input`, runs the filter and writes `output`; on failure sets `error`, naming the file,
+// and leaves no output behind.
+bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::string& output,
+                 const HostOptions& options, std::string& error)
+{
+	if (IsSameFile(input, output)) {
+		error = output + ": the output is the input file " + input + "; not overwriting it";
+		return false;
+	}
+	std::unique_ptr<BBitmap> source = ReadImage(input, options.limits, error);
+	if (source == NULL)
+		return false;
+	std::unique_ptr<BBitmap> result = RunFilter(entry, *source, input, error);
+	if (result == NULL)
+		return false;
+	source.reset();
+	return WriteImage(*result, output, options.write, error);
+}
+
+int ApplyToOne(const AddonEntry& entry, const ApplyArguments& arguments, const HostOptions& options)
+{
+	std::string error;
+	if (!ApplyToFile(entry, arguments.files[0], arguments.files[1], options, error)) {
+		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		return kExitSomeFailed;
+	}
+	return kExitSuccess;
+}
+
+int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
+                 const HostOptions& options)
+{
+	std::error_code failure;
+	std::filesystem::create_directories(arguments.outputFolder, failure);
+	if (failure) {
+		fprintf(stderr, "quimbel: %s: cannot create the output folder: %s\n",
+		        arguments.outputFolder.c_str(), failure.message().c_str());
+		return kExitSomeFailed;
+	}
+
+	std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+	const std::vector<std::string>& inputs = arguments.files;
+	int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
+	jobs = std::min<int>(jobs, inputs.size());
+
+	Progress progress(inputs.size());
+	{
+		WorkerPool pool(jobs, jobs);
+		// Each output takes its input's file name; a second input with the same name would
+		// overwrite the first one's result, so it is refused.
+		std::map<std::string, std::string> claimed;
+		for (const std::string& input : inputs) {
+			std::string name = std::filesystem::path(input).filename().string();
+			std::string output = arguments.outputFolder + "/" + name;
+			auto [earlier, isNew] = claimed.emplace(name, input);
+			if (!isNew) {
+				progress.Report(input + ": has the same file name as " + earlier->second +
+				                "; both would be written to " + output);
+				progress.Advance(false);
+				continue;
+			}
+			pool.Submit([&entry, &options, &progress, input, output] {
+				std::string error;
+				bool written = ApplyToFile(entry, input, output, options, error);
+				if (!written)
+					progress.Report(error);
+				progress.Advance(written);
+			});
+		}
+		pool.Wait();
+	}
+	progress.Finish();
+
+	double seconds =
+	    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	fprintf(stderr, "quimbel: %d of %zu files written to %s, %d failed (%.2f s)\n",
+	        progress.Succeeded(), inputs.size(), arguments.outputFolder.c_str(), progress.Failed(),
+	        seconds);
+	return progress.Failed() == 0 ? kExitSuccess : kExitSomeFailed;
+}
+
+int RunApply(const ApplyArguments& arguments, const HostOptions& options)
+{
+	if (arguments.outputFolder.empty() && arguments.files.size() != 2) {
+		fprintf(stderr, "quimbel apply: give INPUT OUTPUT, or INPUT... -o DIR\n");
+		return kExitUsage;
+	}
+
+	AddonFolder folder;
+	if (!ScanAndReport(folder, options.addonFolder))
+		return kExitSomeFailed;
+	std::string error;
+	const AddonEntry* entry = folder.Match(arguments.filter, error);
+	if (entry == NULL) {
+		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		return kExitUsage;
+	}
+
+	if (arguments.outputFolder.empty())
+		return ApplyToOne(*entry, arguments, options);
+	return ApplyToBatch(*entry, arguments, options);
+}
+
+} // namespace
+
+void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner)
+{
+	auto arguments = std::make_shared<ApplyArguments>();
+	CLI::App* command = app.add_subcommand(
+	    "apply", "Apply one filter: to INPUT, writing OUTPUT; or to every INPUT, writing into DIR");
+	command->add_option("FILTER", arguments->filter, "Display name, file name or id of the filter")
+	    ->required();
+	command->add_option("FILES", arguments->files, "INPUT OUTPUT, or INPUT... with -o DIR")
+	    ->required();
+	command->add_option("-o,--output", arguments->outputFolder,
+	                    "Folder for the results of a batch; each keeps its input's file name");
+	command->add_option("-j,--jobs", arguments->jobs, "Files worked on at once (default: cores)")
+	    ->check(CLI::Range(1, 1024));
+	command->callback([&runner, &options, arguments] {
+		runner = [&options, arguments] { return RunApply(*arguments, options); };
+	});
+}

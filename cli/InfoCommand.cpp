@@ -1,0 +1,193 @@
+// quimbel info: what each add-on file is: the filter it makes, every resource it carries, and
+// on request its icons as PNG files.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+
+#include "AddonFolder.h"
+#include "Commands.h"
+#include "FolderScan.h"
+#include "Icon.h"
+#include "IconFile.h"
+#include "PlatformResources.h"
+#include "ResourceReader.h"
+#include "ResourceText.h"
+#include "SameFile.h"
+
+namespace {
+
+struct InfoArguments {
+	std::vector<std::string> addons;
+	std::string iconFolder;
+};
+
+// The add-on folder, scanned only once an argument turns out to be a name rather than a file.
+struct NamedAddons {
+	AddonFolder folder;
+	bool scanned = false;
+	bool found = false;
+};
+
+// The file that `argument` stands for: itself when it is a path or an existing file, otherwise
+// the add-on of the folder that it names the way apply's FILTER does. Returns false and sets
+// `error`, naming the argument, when it is neither.
+bool ResolveAddon(const std::string& argument, const HostOptions& options, NamedAddons& named,
+                  std::string& path, std::string& error)
+{
+	struct stat status;
+	if (argument.find('/') != std::string::npos || stat(argument.c_str(), &status) == 0) {
+		path = argument;
+		return true;
+	}
+	if (!named.scanned) {
+		named.found = ScanAndReport(named.folder, options.addonFolder);
+		named.scanned = true;
+	}
+	if (!named.found) {
+		error = argument + ": no such file, and no add-on in the add-on folder to find it by name";
+		return false;
+	}
+	std::string matchError;
+	const AddonEntry* entry = named.folder.Match(argument, matchError);
+	if (entry == NULL) {
+		error = argument + ": no such file; " + matchError;
+		return false;
+	}
+	path = named.folder.Path() + "/" + entry->fileName;
+	return true;
+}
+
+// Prints the id and name of the filter the add-on at `path` makes.
+bool ShowFilter(const std::string& path)
+{
+	std::string error;
+	FilterPtr filter = LoadFilter(path, error);
+	if (filter == nullptr) {
+		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		return false;
+	}
+	printf("  filter id %s, name %s\n", FormatFilterId(filter->id).c_str(),
+	       QuotedText(FilterName(*filter)).c_str());
+	return true;
+}
+
+// Writes the large and the mini icon as <file name>-large.png and <file name>-mini.png.
+bool WriteIcons(const std::string& path, const std::vector<Resource>& resources,
+                const std::string& iconFolder, const WriteOptions& options)
+{
+	static const struct {
+		uint32 type;
+		const char* kind;
+	} kIcons[] = {{kLargeIconType, "large"}, {kMiniIconType, "mini"}};
+
+	std::string fileName = std::filesystem::path(path).filename().string();
+	for (const auto& kind : kIcons) {
+		const Resource* icon = FindIcon(resources, kind.type);
+		if (icon == NULL) {
+			fprintf(stderr, "quimbel: %s: no complete %s icon to write\n", path.c_str(), kind.kind);
+			return false;
+		}
+		std::string iconPath = iconFolder + "/" + fileName + "-" + kind.kind + ".png";
+		std::string error;
+		if (!WriteIconFile(*icon, iconPath, options, error)) {
+			fprintf(stderr, "quimbel: %s\n", error.c_str());
+			return false;
+		}
+		printf("  wrote %s\n", iconPath.c_str());
+	}
+	return true;
+}
+
+// Shows one add-on file; returns whether everything about it could be shown and written.
+bool ShowAddon(const std::string& path, const std::string& iconFolder, const WriteOptions& options)
+{
+	// The resources are read first, by a reader that trusts nothing in the file: a file that is
+	// damaged or no ELF file at all is reported without being handed to the dynamic loader.
+	std::vector<Resource> resources;
+	std::string error;
+	if (!ReadResources(path, resources, error)) {
+		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		return false;
+	}
+	printf("%s\n", path.c_str());
+	bool complete = ShowFilter(path);
+	for (const Resource& resource : resources)
+		printf("  %s\n", DescribeResource(resource).c_str());
+	if (!iconFolder.empty())
+		complete = WriteIcons(path, resources, iconFolder, options) && complete;
+	return complete;
+}
+
+int RunInfo(const InfoArguments& arguments, const HostOptions& options)
+{
+	const std::string& iconFolder = arguments.iconFolder;
+	if (!iconFolder.empty()) {
+		std::error_code failure;
+		std::filesystem::create_directories(iconFolder, failure);
+		if (failure) {
+			fprintf(stderr, "quimbel: %s: cannot create the icon folder: %s\n", iconFolder.c_str(),
+			        failure.message().c_str());
+			return kExitSomeFailed;
+		}
+	}
+
+	NamedAddons named;
+	// The icons are named after their add-on's file name; a second add-on of the same file
+	// name would overwrite the first one's icons, so it is refused. The same file named twice
+	// only writes the same icons again.
+	std::map<std::string, std::string> claimed;
+	bool complete = true;
+	for (const std::string& argument : arguments.addons) {
+		std::string path;
+		std::string error;
+		if (!ResolveAddon(argument, options, named, path, error)) {
+			fprintf(stderr, "quimbel: %s\n", error.c_str());
+			complete = false;
+			continue;
+		}
+		if (!iconFolder.empty()) {
+			std::string name = std::filesystem::path(path).filename().string();
+			auto [earlier, isNew] = claimed.emplace(name, path);
+			if (!isNew && !IsSameFile(path, earlier->second)) {
+				fprintf(stderr,
+				        "quimbel: %s: has the same file name as %s; both would write their icons "
+				        "to %s/%s-large.png\n",
+				        path.c_str(), earlier->second.c_str(), iconFolder.c_str(), name.c_str());
+				complete = false;
+				continue;
+			}
+		}
+		complete = ShowAddon(path, iconFolder, options.write) && complete;
+	}
+	return complete ? kExitSuccess : kExitSomeFailed;
+}
+
+} // namespace
+
+void AddInfoCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner)
+{
+	auto arguments = std::make_shared<InfoArguments>();
+	CLI::App* command = app.add_subcommand(
+	    "info", "Show each add-on's filter id and name and its resources; optionally its icons");
+	command
+	    ->add_option("ADDON", arguments->addons,
+	                 "An add-on file, or the display name, file name or id of an add-on of the "
+	                 "add-on folder")
+	    ->required();
+	command
+	    ->add_option("--icons", arguments->iconFolder,
+	                 "Folder to write each add-on's icons into: <file>-large.png, <file>-mini.png")
+	    ->type_name("DIR")
+	    ->check(CLI::Validator(
+	        [](std::string& folder) {
+		        return folder.empty() ? std::string("the icon folder is an empty name") : "";
+	        },
+	        ""));
+	command->callback([&runner, &options, arguments] {
+		runner = [&options, arguments] { return RunInfo(*arguments, options); };
+	});
+}

@@ -1,0 +1,50 @@
+// quimbel: applies image-filter add-ons to PNG and JPEG files.
+#include <cstdio>
+
+#include <CLI/CLI.hpp>
+
+#include "Commands.h"
+#include "HostOptions.h"
+
+int main(int argc, char** argv)
+{
+	HostOptions options;
+	CommandRunner runner;
+
+	CLI::App app("Applies image-filter add-ons to PNG and JPEG files.", "quimbel");
+	app.set_version_flag("--version", "quimbel " QUIMBEL_VERSION);
+	app.require_subcommand(1);
+	// Options of the whole program may also follow the subcommand's name.
+	app.fallthrough();
+	app.add_option("--addons", options.addonFolder,
+	               "Folder of the filter add-ons (default: lib/quimbel/addons beside the program)")
+	    ->envname("QUIMBEL_ADDONS");
+	app.add_option("--max-pixels", options.limits.maxPixels,
+	               "Largest image accepted, in pixels; checked before decoding")
+	    ->capture_default_str()
+	    ->check(CLI::PositiveNumber);
+	app.add_option("--max-side", options.limits.maxSide, "Largest width or height accepted")
+	    ->capture_default_str()
+	    ->check(CLI::PositiveNumber);
+	app.add_option("--compression", options.write.pngCompression,
+	               "PNG compression: 0 stores, 1 matches runs only (fast, suits photographs), 2 to "
+	               "9 are zlib's levels")
+	    ->capture_default_str()
+	    ->check(CLI::Range(0, 9));
+	app.add_option("--quality", options.write.jpegQuality, "JPEG quality, 1 to 100")
+	    ->capture_default_str()
+	    ->check(CLI::Range(1, 100));
+
+	AddListCommand(app, options, runner);
+	AddApplyCommand(app, options, runner);
+	AddGalleryCommand(app, options, runner);
+	AddInfoCommand(app, options, runner);
+
+	try {
+		app.parse(argc, argv);
+	} catch (const CLI::ParseError& error) {
+		// Help and version end the parse successfully; everything else is a usage error.
+		return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
+	}
+	return runner();
+}

@@ -1,0 +1,222 @@
+#include "CliSupport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "ImageFile.h"
+
+extern char** environ;
+
+namespace {
+
+const uint8 kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+std::vector<std::string> Environment(const std::vector<std::string>& extra)
+{
+	std::vector<std::string> entries;
+	for (char** entry = environ; *entry != NULL; entry++) {
+		if (strncmp(*entry, "QUIMBEL_ADDONS=", 15) != 0)
+			entries.push_back(*entry);
+	}
+	entries.insert(entries.end(), extra.begin(), extra.end());
+	return entries;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings)
+{
+	std::vector<char*> pointers;
+	for (std::string& text : strings)
+		pointers.push_back(&text[0]);
+	pointers.push_back(NULL);
+	return pointers;
+}
+
+// Starts quimbel with the given file actions; returns its process id, or -1.
+pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+            posix_spawn_file_actions_t* actions)
+{
+	std::vector<std::string> argv = {QUIMBEL_TEST_PROGRAM};
+	argv.insert(argv.end(), arguments.begin(), arguments.end());
+	std::vector<std::string> envp = Environment(environment);
+	std::vector<char*> argvPointers = Pointers(argv);
+	std::vector<char*> envpPointers = Pointers(envp);
+	pid_t child;
+	if (posix_spawn(&child, QUIMBEL_TEST_PROGRAM, actions, NULL, argvPointers.data(),
+	                envpPointers.data()) != 0)
+		return -1;
+	return child;
+}
+
+int WaitFor(pid_t child)
+{
+	int status;
+	while (waitpid(child, &status, 0) < 0) {
+		if (errno != EINTR)
+			return -1;
+	}
+	if (WIFSIGNALED(status))
+		return 128 + WTERMSIG(status);
+	return WEXITSTATUS(status);
+}
+
+} // namespace
+
+RunResult RunQuimbel(const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& environment)
+{
+	RunResult result;
+	int outPipe[2];
+	int errPipe[2];
+	if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+		ADD_FAILURE() << "cannot make pipes: " << strerror(errno);
+		return result;
+	}
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+	posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+	pid_t child = Spawn(arguments, environment, &actions);
+	posix_spawn_file_actions_destroy(&actions);
+	close(outPipe[1]);
+	close(errPipe[1]);
+
+	struct pollfd streams[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+	std::string* texts[2] = {&result.out, &result.err};
+	int open = 2;
+	while (child > 0 && open > 0) {
+		if (poll(streams, 2, -1) < 0) {
+			if (errno == EINTR)
+				continue;
+			break;
+		}
+		for (int i = 0; i < 2; i++) {
+			if (streams[i].fd < 0 || streams[i].revents == 0)
+				continue;
+			char buffer[4096];
+			ssize_t count = read(streams[i].fd, buffer, sizeof(buffer));
+			if (count > 0) {
+				texts[i]->append(buffer, count);
+				continue;
+			}
+			streams[i].fd = -1;
+			open--;
+		}
+	}
+	close(outPipe[0]);
+	close(errPipe[0]);
+	if (child < 0) {
+		ADD_FAILURE() << "cannot start " << QUIMBEL_TEST_PROGRAM;
+		return result;
+	}
+	result.status = WaitFor(child);
+	return result;
+}
+
+std::string RunQuimbelOnTerminal(const std::vector<std::string>& arguments)
+{
+	int controller;
+	int terminal;
+	if (openpty(&controller, &terminal, NULL, NULL, NULL) != 0) {
+		ADD_FAILURE() << "cannot open a pseudo-terminal: " << strerror(errno);
+		return "";
+	}
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+	posix_spawn_file_actions_adddup2(&actions, terminal, STDERR_FILENO);
+	posix_spawn_file_actions_addclose(&actions, controller);
+	pid_t child = Spawn(arguments, {}, &actions);
+	posix_spawn_file_actions_destroy(&actions);
+	close(terminal);
+
+	std::string text;
+	char buffer[4096];
+	for (;;) {
+		ssize_t count = read(controller, buffer, sizeof(buffer));
+		if (count < 0 && errno == EINTR)
+			continue;
+		// Once the program has ended and closed the terminal, reading gives EIO.
+		if (count <= 0)
+			break;
+		text.append(buffer, count);
+	}
+	close(controller);
+	if (child <= 0) {
+		ADD_FAILURE() << "cannot start " << QUIMBEL_TEST_PROGRAM;
+		return text;
+	}
+	EXPECT_EQ(WaitFor(child), 0) << text;
+	return text;
+}
+
+std::vector<PngChunk> SplitPng(const Bytes& file)
+{
+	std::vector<PngChunk> chunks;
+	EXPECT_TRUE(file.size() >= 8 && memcmp(file.data(), kPngSignature, 8) == 0);
+	size_t offset = 8;
+	while (offset + 12 <= file.size()) {
+		uint32 length = (uint32)file[offset] << 24 | (uint32)file[offset + 1] << 16 |
+		                (uint32)file[offset + 2] << 8 | file[offset + 3];
+		if (length > file.size() - offset - 12) {
+			ADD_FAILURE() << "chunk past the end of the file";
+			break;
+		}
+		PngChunk chunk;
+		chunk.type.assign(reinterpret_cast<const char*>(&file[offset + 4]), 4);
+		chunk.data.assign(file.begin() + offset + 8, file.begin() + offset + 8 + length);
+		chunks.push_back(chunk);
+		offset += 12 + length;
+	}
+	return chunks;
+}
+
+Bytes JoinPng(const std::vector<PngChunk>& chunks)
+{
+	Bytes file(kPngSignature, kPngSignature + 8);
+	for (const PngChunk& chunk : chunks) {
+		uint32 length = chunk.data.size();
+		for (int shift = 24; shift >= 0; shift -= 8)
+			file.push_back(length >> shift & 0xff);
+		Bytes typed(chunk.type.begin(), chunk.type.end());
+		typed.insert(typed.end(), chunk.data.begin(), chunk.data.end());
+		file.insert(file.end(), typed.begin(), typed.end());
+		uint32 crc = crc32(0, typed.data(), typed.size());
+		for (int shift = 24; shift >= 0; shift -= 8)
+			file.push_back(crc >> shift & 0xff);
+	}
+	return file;
+}
+
+std::unique_ptr<BBitmap> ReadBack(const std::string& path)
+{
+	std::string error;
+	std::unique_ptr<BBitmap> bitmap = ReadImage(path, ImageLimits(), error);
+	EXPECT_NE(bitmap, nullptr) << error;
+	return bitmap;
+}
+
+std::string CliTest::MakeAddonFolder(const std::string& name, const std::vector<std::string>& files)
+{
+	std::string folder = Path(name);
+	std::filesystem::create_directories(folder);
+	for (const std::string& file : files) {
+		std::filesystem::copy_file(file,
+		                           folder + "/" + std::filesystem::path(file).filename().string());
+	}
+	return folder;
+}

@@ -1,0 +1,149 @@
+#include "ImageTestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <jpeglib.h>
+#include <png.h>
+
+namespace {
+
+void AppendPngData(png_structp png, png_bytep data, size_t length)
+{
+	Bytes* bytes = static_cast<Bytes*>(png_get_io_ptr(png));
+	bytes->insert(bytes->end(), data, data + length);
+}
+
+void IgnorePngWarning(png_structp, png_const_charp)
+{
+}
+
+// libpng reports failures through longjmp; this frame holds plain data only.
+bool EncodePngInto(const PngImage* image, Bytes* bytes, png_bytepp rows)
+{
+	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, IgnorePngWarning);
+	png_infop info = png_create_info_struct(png);
+	if (setjmp(png_jmpbuf(png))) {
+		png_destroy_write_struct(&png, &info);
+		return false;
+	}
+	png_set_write_fn(png, bytes, AppendPngData, NULL);
+	// Bad files are made on purpose: palette indexes past the palette must get through.
+	png_set_benign_errors(png, 1);
+	png_set_check_for_invalid_index(png, 0);
+	png_set_IHDR(png, info, image->width, image->height, image->bitDepth, image->colorType,
+	             image->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+	             PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+	if (!image->palette.empty()) {
+		png_color colors[256];
+		int count = (int)image->palette.size() / 3;
+		for (int i = 0; i < count; i++)
+			colors[i] = {image->palette[i * 3], image->palette[i * 3 + 1],
+			             image->palette[i * 3 + 2]};
+		png_set_PLTE(png, info, colors, count);
+	}
+	if (!image->paletteAlpha.empty()) {
+		png_set_tRNS(png, info, image->paletteAlpha.data(), (int)image->paletteAlpha.size(), NULL);
+	} else if (!image->transparentColor.empty()) {
+		png_color_16 color = {};
+		if (image->transparentColor.size() == 1) {
+			color.gray = image->transparentColor[0];
+		} else {
+			color.red = image->transparentColor[0];
+			color.green = image->transparentColor[1];
+			color.blue = image->transparentColor[2];
+		}
+		png_set_tRNS(png, info, NULL, 0, &color);
+	}
+	png_write_info(png, info);
+	png_set_interlace_handling(png);
+	png_write_image(png, rows);
+	png_write_end(png, NULL);
+	png_destroy_write_struct(&png, &info);
+	return true;
+}
+
+struct JpegFailure {
+	jpeg_error_mgr manager;
+	jmp_buf jump;
+};
+
+void FailJpeg(j_common_ptr info)
+{
+	longjmp(reinterpret_cast<JpegFailure*>(info->err)->jump, 1);
+}
+
+// libjpeg reports failures through longjmp: the caller holds the structures it fills in.
+bool EncodeJpegInto(const JpegImage* image, jpeg_compress_struct* info, JpegFailure* failure,
+                    unsigned char** data, unsigned long* size)
+{
+	memset(info, 0, sizeof(*info));
+	info->err = jpeg_std_error(&failure->manager);
+	failure->manager.error_exit = FailJpeg;
+	if (setjmp(failure->jump)) {
+		jpeg_destroy_compress(info);
+		free(*data);
+		*data = NULL;
+		return false;
+	}
+	jpeg_create_compress(info);
+	jpeg_mem_dest(info, data, size);
+	info->image_width = image->width;
+	info->image_height = image->height;
+	info->input_components = image->components;
+	info->in_color_space = (J_COLOR_SPACE)image->inputSpace;
+	jpeg_set_defaults(info);
+	jpeg_set_colorspace(info, (J_COLOR_SPACE)image->fileSpace);
+	info->write_Adobe_marker = image->adobeMarker;
+	jpeg_set_quality(info, image->quality, TRUE);
+	if (image->progressive)
+		jpeg_simple_progression(info);
+	jpeg_start_compress(info, TRUE);
+	size_t rowBytes = (size_t)image->width * image->components;
+	while (info->next_scanline < info->image_height) {
+		JSAMPROW row = const_cast<uint8*>(image->samples.data() + info->next_scanline * rowBytes);
+		jpeg_write_scanlines(info, &row, 1);
+	}
+	jpeg_finish_compress(info);
+	jpeg_destroy_compress(info);
+	return true;
+}
+
+} // namespace
+
+Bytes EncodePng(const PngImage& image)
+{
+	std::vector<png_bytep> rows;
+	for (const Bytes& row : image.rows)
+		rows.push_back(const_cast<uint8*>(row.data()));
+	Bytes bytes;
+	EXPECT_TRUE(EncodePngInto(&image, &bytes, rows.data())) << "libpng refused the test image";
+	return bytes;
+}
+
+void WritePngFile(const std::string& path, const PngImage& image)
+{
+	WriteBytes(path, EncodePng(image));
+}
+
+Bytes EncodeJpeg(const JpegImage& image)
+{
+	unsigned char* data = NULL;
+	unsigned long size = 0;
+	jpeg_compress_struct info;
+	JpegFailure failure;
+	EXPECT_TRUE(EncodeJpegInto(&image, &info, &failure, &data, &size))
+	    << "libjpeg refused the test image";
+	Bytes bytes(data, data + size);
+	free(data);
+	return bytes;
+}
+
+void WriteJpegFile(const std::string& path, const JpegImage& image)
+{
+	WriteBytes(path, EncodeJpeg(image));
+}
