@@ -11,8 +11,8 @@
 #include "FilterRun.h"
 #include "FolderScan.h"
 #include "ImageFile.h"
+#include "OutputPaths.h"
 #include "Progress.h"
-#include "SameFile.h"
 #include "WorkerPool.h"
 
 namespace {
@@ -29,10 +29,8 @@ struct ApplyArguments {
 bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::string& output,
                  const HostOptions& options, std::string& error)
 {
-	if (IsSameFile(input, output)) {
-		error = output + ": the output is the input file " + input + "; not overwriting it";
+	if (OutputIsInput(input, output, error))
 		return false;
-	}
 	std::unique_ptr<BBitmap> source = ReadImage(input, options.limits, error);
 	if (source == NULL)
 		return false;
@@ -56,13 +54,8 @@ int ApplyToOne(const AddonEntry& entry, const ApplyArguments& arguments, const H
 int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
                  const HostOptions& options)
 {
-	std::error_code failure;
-	std::filesystem::create_directories(arguments.outputFolder, failure);
-	if (failure) {
-		fprintf(stderr, "quimbel: %s: cannot create the output folder: %s\n",
-		        arguments.outputFolder.c_str(), failure.message().c_str());
+	if (!MakeOutputFolder(arguments.outputFolder, "output"))
 		return kExitSomeFailed;
-	}
 
 	std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 	const std::vector<std::string>& inputs = arguments.files;

@@ -19,9 +19,9 @@
 #include "Icon.h"
 #include "IconFile.h"
 #include "ImageFile.h"
+#include "OutputPaths.h"
 #include "PlatformResources.h"
 #include "ResourceReader.h"
-#include "SameFile.h"
 #include "StdoutCapture.h"
 #include "WorkerPool.h"
 
@@ -42,11 +42,9 @@ void WriteItemImage(const BBitmap& bitmap, const std::string& folder, const std:
                     const std::string& input, const HostOptions& options, GalleryItem& item)
 {
 	std::string path = folder + "/" + name;
-	if (IsSameFile(input, path)) {
-		item.error = path + ": the output is the input file " + input + "; not overwriting it";
-		return;
-	}
 	std::string error;
+	if (OutputIsInput(input, path, item.error))
+		return;
 	if (!WriteImage(bitmap, path, options.write, error)) {
 		item.error = error;
 		return;
@@ -72,11 +70,7 @@ bool WriteItemIcon(const std::string& addonPath, const std::string& folder, cons
 	if (icon == NULL)
 		return true;
 	std::string path = folder + "/" + name;
-	if (IsSameFile(input, path)) {
-		error = path + ": the output is the input file " + input + "; not overwriting it";
-		return false;
-	}
-	if (!WriteIconFile(*icon, path, options.write, error))
+	if (OutputIsInput(input, path, error) || !WriteIconFile(*icon, path, options.write, error))
 		return false;
 	item.icon = name;
 	return true;
@@ -88,20 +82,101 @@ void DescribeBitmap(const BBitmap& bitmap, GalleryItem& item)
 	item.height = bitmap.Bounds().IntegerHeight() + 1;
 }
 
+// Everything the page shows, and what went wrong on the way.
+struct Gallery {
+	GalleryItem source;
+	// One for each add-on of the folder, in its order.
+	std::vector<GalleryItem> items;
+	size_t iconsFailed = 0;
+};
+
+// Runs the filter of `entry` on `source` under a capture of standard output, recording its time,
+// what it printed and why it gave no image in `item`.
+std::unique_ptr<BBitmap> RunItemFilter(const AddonEntry& entry, BBitmap& source,
+                                       const std::string& input, GalleryItem& item)
+{
+	StdoutCapture capture;
+	std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+	std::unique_ptr<BBitmap> result = RunFilter(entry, source, input, item.error);
+	item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	item.diagnostics = capture.Finish();
+	return result;
+}
+
+// Writes the source, then runs every filter in turn, handing each result to the pool to be
+// written while the next filter runs.
+void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArguments& arguments,
+               const HostOptions& options, Gallery& gallery)
+{
+	const std::string& outputFolder = arguments.outputFolder;
+	const std::string& input = arguments.input;
+	const std::vector<AddonEntry>& entries = folder.Entries();
+	// Sized once: the workers fill in their items while later ones are run.
+	gallery.items.resize(entries.size());
+
+	int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
+	WorkerPool pool(jobs, jobs);
+	pool.Submit([&source, &outputFolder, &input, &options, &gallery] {
+		WriteItemImage(source, outputFolder, kSourceImage, input, options, gallery.source);
+	});
+	for (size_t i = 0; i < entries.size(); i++) {
+		const AddonEntry& entry = entries[i];
+		GalleryItem& item = gallery.items[i];
+		item.title = entry.name;
+		item.detail = entry.fileName + ", id " + FormatFilterId(entry.id);
+		std::string iconError;
+		if (!WriteItemIcon(folder.Path() + "/" + entry.fileName, outputFolder,
+		                   "icon-" + entry.fileName + ".png", input, options, item, iconError)) {
+			fprintf(stderr, "quimbel: %s\n", iconError.c_str());
+			gallery.iconsFailed++;
+		}
+
+		std::unique_ptr<BBitmap> result = RunItemFilter(entry, source, input, item);
+		if (result == NULL)
+			continue;
+		DescribeBitmap(*result, item);
+		std::shared_ptr<BBitmap> shared(std::move(result));
+		std::string name = "result-" + entry.fileName + ".png";
+		pool.Submit([shared, &outputFolder, name, &input, &options, &item] {
+			WriteItemImage(*shared, outputFolder, name, input, options, item);
+		});
+	}
+	pool.Wait();
+}
+
+// Reports what went wrong, writes the page and returns the exit status.
+int FinishGallery(const AddonFolder& folder, const std::string& outputFolder,
+                  const Gallery& gallery)
+{
+	size_t withoutImage = 0;
+	for (const GalleryItem& item : gallery.items) {
+		if (item.error.empty())
+			continue;
+		fprintf(stderr, "quimbel: %s\n", item.error.c_str());
+		withoutImage++;
+	}
+	if (!gallery.source.error.empty())
+		fprintf(stderr, "quimbel: %s\n", gallery.source.error.c_str());
+
+	std::string page = outputFolder + "/" + kPage;
+	std::string error;
+	if (!WriteGalleryPage(page, gallery.source, gallery.items, error)) {
+		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		return kExitSomeFailed;
+	}
+	fprintf(stderr, "quimbel: %s: %zu of %zu filters produced an image\n", page.c_str(),
+	        gallery.items.size() - withoutImage, gallery.items.size());
+	bool complete = withoutImage == 0 && gallery.iconsFailed == 0 && gallery.source.error.empty() &&
+	                !folder.ProblemsFail(FolderUse::kEveryAddon);
+	return complete ? kExitSuccess : kExitSomeFailed;
+}
+
 int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 {
 	AddonFolder folder;
-	if (!ScanAndReport(folder, options.addonFolder))
+	if (!ScanAndReport(folder, options.addonFolder) ||
+	    !MakeOutputFolder(arguments.outputFolder, "output"))
 		return kExitSomeFailed;
-
-	const std::string& outputFolder = arguments.outputFolder;
-	std::error_code failure;
-	std::filesystem::create_directories(outputFolder, failure);
-	if (failure) {
-		fprintf(stderr, "quimbel: %s: cannot create the output folder: %s\n", outputFolder.c_str(),
-		        failure.message().c_str());
-		return kExitSomeFailed;
-	}
 
 	const std::string& input = arguments.input;
 	std::string error;
@@ -111,78 +186,12 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 		return kExitSomeFailed;
 	}
 
-	GalleryItem sourceItem;
-	sourceItem.title = std::filesystem::path(input).filename().string();
-	sourceItem.detail = "source: " + input;
-	DescribeBitmap(*source, sourceItem);
-
-	const std::vector<AddonEntry>& entries = folder.Entries();
-	// Sized once: the workers fill in their items while later ones are run.
-	std::vector<GalleryItem> items(entries.size());
-	size_t iconsFailed = 0;
-	{
-		int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
-		WorkerPool pool(jobs, jobs);
-		const BBitmap& sourceBitmap = *source;
-		pool.Submit([&sourceBitmap, &outputFolder, &input, &options, &sourceItem] {
-			WriteItemImage(sourceBitmap, outputFolder, kSourceImage, input, options, sourceItem);
-		});
-
-		for (size_t i = 0; i < entries.size(); i++) {
-			const AddonEntry& entry = entries[i];
-			GalleryItem& item = items[i];
-			item.title = entry.name;
-			item.detail = entry.fileName + ", id " + FormatFilterId(entry.id);
-			std::string iconError;
-			if (!WriteItemIcon(folder.Path() + "/" + entry.fileName, outputFolder,
-			                   "icon-" + entry.fileName + ".png", input, options, item,
-			                   iconError)) {
-				fprintf(stderr, "quimbel: %s\n", iconError.c_str());
-				iconsFailed++;
-			}
-
-			std::unique_ptr<BBitmap> result;
-			{
-				StdoutCapture capture;
-				std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-				result = RunFilter(entry, *source, input, item.error);
-				item.seconds =
-				    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-				item.diagnostics = capture.Finish();
-			}
-			if (result == NULL)
-				continue;
-
-			DescribeBitmap(*result, item);
-			std::shared_ptr<BBitmap> shared(std::move(result));
-			std::string name = "result-" + entry.fileName + ".png";
-			pool.Submit([shared, &outputFolder, name, &input, &options, &item] {
-				WriteItemImage(*shared, outputFolder, name, input, options, item);
-			});
-		}
-		pool.Wait();
-	}
-
-	size_t withoutImage = 0;
-	for (const GalleryItem& item : items) {
-		if (item.error.empty())
-			continue;
-		fprintf(stderr, "quimbel: %s\n", item.error.c_str());
-		withoutImage++;
-	}
-	if (!sourceItem.error.empty())
-		fprintf(stderr, "quimbel: %s\n", sourceItem.error.c_str());
-
-	std::string page = outputFolder + "/" + kPage;
-	if (!WriteGalleryPage(page, sourceItem, items, error)) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
-		return kExitSomeFailed;
-	}
-	fprintf(stderr, "quimbel: %s: %zu of %zu filters produced an image\n", page.c_str(),
-	        items.size() - withoutImage, items.size());
-	bool complete = withoutImage == 0 && iconsFailed == 0 && sourceItem.error.empty() &&
-	                !folder.ProblemsFail(FolderUse::kEveryAddon);
-	return complete ? kExitSuccess : kExitSomeFailed;
+	Gallery gallery;
+	gallery.source.title = std::filesystem::path(input).filename().string();
+	gallery.source.detail = "source: " + input;
+	DescribeBitmap(*source, gallery.source);
+	MakeItems(folder, *source, arguments, options, gallery);
+	return FinishGallery(folder, arguments.outputFolder, gallery);
 }
 
 } // namespace

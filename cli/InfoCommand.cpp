@@ -13,10 +13,10 @@
 #include "FolderScan.h"
 #include "Icon.h"
 #include "IconFile.h"
+#include "OutputPaths.h"
 #include "PlatformResources.h"
 #include "ResourceReader.h"
 #include "ResourceText.h"
-#include "SameFile.h"
 
 namespace {
 
@@ -125,15 +125,8 @@ bool ShowAddon(const std::string& path, const std::string& iconFolder, const Wri
 int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 {
 	const std::string& iconFolder = arguments.iconFolder;
-	if (!iconFolder.empty()) {
-		std::error_code failure;
-		std::filesystem::create_directories(iconFolder, failure);
-		if (failure) {
-			fprintf(stderr, "quimbel: %s: cannot create the icon folder: %s\n", iconFolder.c_str(),
-			        failure.message().c_str());
-			return kExitSomeFailed;
-		}
-	}
+	if (!iconFolder.empty() && !MakeOutputFolder(iconFolder, "icon"))
+		return kExitSomeFailed;
 
 	NamedAddons named;
 	// The icons are named after their add-on's file name; a second add-on of the same file

@@ -76,10 +76,9 @@ static std::string RegionLabel(const Region& region)
 	return std::string("the ") + region.what + " of " + EntryLabel(region.entry);
 }
 
-bool UnflattenResources(const uint8* data, size_t size, std::vector<Resource>& resources,
-                        std::string& error)
+// Checks the header; sets `count` to the number of entries that the section can hold.
+static bool CheckHeader(const uint8* data, size_t size, size_t& count, std::string& error)
 {
-	resources.clear();
 	if (size < kHeaderSize || memcmp(data, kMagic, sizeof(kMagic)) != 0) {
 		error = "the resource section has no valid header";
 		return false;
@@ -90,15 +89,20 @@ bool UnflattenResources(const uint8* data, size_t size, std::vector<Resource>& r
 		        ", this reader knows version " + std::to_string(kFormatVersion);
 		return false;
 	}
-	size_t count = ReadWord(data + 8);
+	count = ReadWord(data + 8);
 	if (count > (size - kHeaderSize) / kEntrySize) {
 		error = "the resource section lists " + std::to_string(count) + " entries, more than its " +
 		        std::to_string(size) + " bytes can hold";
 		return false;
 	}
+	return true;
+}
 
-	// Every range is checked before any byte is copied, so that entries sharing their bytes
-	// cannot make the reader allocate more than the section holds.
+// Checks that every entry's name and data lie inside the section, apart from the header, the
+// entries and each other. Every range is checked before any byte is copied, so that entries
+// sharing their bytes cannot make the reader allocate more than the section holds.
+static bool CheckRegions(const uint8* data, size_t size, size_t count, std::string& error)
+{
 	std::vector<Region> regions;
 	regions.push_back(Region{0, kHeaderSize + count * kEntrySize, 0, NULL});
 	for (size_t i = 0; i < count; i++) {
@@ -125,7 +129,14 @@ bool UnflattenResources(const uint8* data, size_t size, std::vector<Resource>& r
 			return false;
 		}
 	}
+	return true;
+}
 
+// Copies the entries out of a section whose ranges CheckRegions() accepted, refusing
+// unprintable names and a second resource of one type and id.
+static bool ReadEntries(const uint8* data, size_t count, std::vector<Resource>& resources,
+                        std::string& error)
+{
 	std::set<std::pair<uint32, int32>> seen;
 	for (size_t i = 0; i < count; i++) {
 		const uint8* entry = data + kHeaderSize + i * kEntrySize;
@@ -136,18 +147,30 @@ bool UnflattenResources(const uint8* data, size_t size, std::vector<Resource>& r
 		if (!std::all_of(resource.name.begin(), resource.name.end(),
 		                 [](char c) { return c >= 0x20 && c < 0x7f; })) {
 			error = EntryLabel(i) + " has a name with unprintable characters";
-			resources.clear();
 			return false;
 		}
 		if (!seen.insert(std::make_pair(resource.type, resource.id)).second) {
 			error = EntryLabel(i) + " repeats type " + TypeCodeText(resource.type) + " and id " +
 			        std::to_string(resource.id);
-			resources.clear();
 			return false;
 		}
 		const uint8* bytes = data + ReadWord(entry + 16);
 		resource.data.assign(bytes, bytes + ReadWord(entry + 20));
 		resources.push_back(std::move(resource));
+	}
+	return true;
+}
+
+bool UnflattenResources(const uint8* data, size_t size, std::vector<Resource>& resources,
+                        std::string& error)
+{
+	resources.clear();
+	size_t count = 0;
+	if (!CheckHeader(data, size, count, error) || !CheckRegions(data, size, count, error))
+		return false;
+	if (!ReadEntries(data, count, resources, error)) {
+		resources.clear();
+		return false;
 	}
 	return true;
 }

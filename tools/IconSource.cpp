@@ -30,6 +30,95 @@ static bool ParseColour(const std::string& text, uint8& index, std::string& prob
 	return true;
 }
 
+namespace {
+
+// One pass over an icon source, a line at a time. Each step returns the problem with the line,
+// or an empty string when there is none.
+class IconSourceReader {
+public:
+	explicit IconSourceReader(IconSet& icons) : fIcons(icons), fIcon(NULL), fSide(0), fRows(0) {}
+
+	std::string ReadLine(const std::string& line)
+	{
+		if (_InIcon())
+			return _ReadRow(line);
+		std::istringstream words(line);
+		std::string keyword;
+		if (!(words >> keyword) || keyword[0] == '#')
+			return "";
+		if (keyword == "colour")
+			return _ReadColour(words);
+		if (keyword == "icon")
+			return _StartIcon(words);
+		return "unknown statement \"" + keyword + "\"";
+	}
+
+	// What is wrong with the source having ended here.
+	std::string Finish() const
+	{
+		if (!_InIcon())
+			return "";
+		return "the icon of side " + std::to_string(fSide) + " has only " + std::to_string(fRows) +
+		       " rows";
+	}
+
+private:
+	bool _InIcon() const { return fIcon != NULL && fRows < fSide; }
+
+	std::string _ReadRow(const std::string& line)
+	{
+		if ((int32)line.size() != fSide) {
+			return "a row of " + std::to_string(fSide) + " pixels has " +
+			       std::to_string(line.size()) + " characters";
+		}
+		for (char c : line) {
+			auto colour = fPalette.find(c);
+			if (colour == fPalette.end())
+				return std::string("'") + c + "' is not in the palette";
+			fIcon->push_back(colour->second);
+		}
+		fRows++;
+		return "";
+	}
+
+	std::string _ReadColour(std::istringstream& words)
+	{
+		std::string key;
+		std::string value;
+		std::string extra;
+		if (!(words >> key >> value) || key.size() != 1 || key[0] == '#' || words >> extra)
+			return "expected: colour <character> <#RRGGBB or transparent>";
+		std::string problem;
+		uint8 index;
+		if (!ParseColour(value, index, problem))
+			return problem;
+		if (!fPalette.emplace(key[0], index).second)
+			return "'" + key + "' is already in the palette";
+		return "";
+	}
+
+	std::string _StartIcon(std::istringstream& words)
+	{
+		std::string extra;
+		if (!(words >> fSide) || fSide < 1 || fSide > kMaxSide || words >> extra)
+			return "expected: icon <side from 1 to " + std::to_string(kMaxSide) + ">";
+		if (fIcons.count(fSide) != 0)
+			return "a second icon of side " + std::to_string(fSide);
+		fIcon = &fIcons[fSide];
+		fRows = 0;
+		return "";
+	}
+
+	IconSet& fIcons;
+	std::map<char, uint8> fPalette;
+	// The icon whose rows are being read.
+	std::vector<uint8>* fIcon;
+	int32 fSide;
+	int32 fRows;
+};
+
+} // namespace
+
 bool ReadIconSource(const std::string& path, IconSet& icons, std::string& error)
 {
 	icons.clear();
@@ -38,64 +127,19 @@ bool ReadIconSource(const std::string& path, IconSet& icons, std::string& error)
 		error = path + ": cannot open";
 		return false;
 	}
-	std::map<char, uint8> palette;
-	std::vector<uint8>* icon = NULL;
-	int32 side = 0;
-	int32 rows = 0;
+	IconSourceReader reader(icons);
 	int lineNumber = 0;
 	std::string line;
-	auto fail = [&](const std::string& problem) {
-		error = path + ":" + std::to_string(lineNumber) + ": " + problem;
-		icons.clear();
-		return false;
-	};
-	while (std::getline(file, line)) {
+	std::string problem;
+	while (problem.empty() && std::getline(file, line)) {
 		lineNumber++;
-		if (icon != NULL && rows < side) {
-			if ((int32)line.size() != side)
-				return fail("a row of " + std::to_string(side) + " pixels has " +
-				            std::to_string(line.size()) + " characters");
-			for (char c : line) {
-				auto colour = palette.find(c);
-				if (colour == palette.end())
-					return fail(std::string("'") + c + "' is not in the palette");
-				icon->push_back(colour->second);
-			}
-			rows++;
-			continue;
-		}
-		std::istringstream words(line);
-		std::string keyword;
-		if (!(words >> keyword) || keyword[0] == '#')
-			continue;
-		if (keyword == "colour") {
-			std::string key;
-			std::string value;
-			std::string extra;
-			if (!(words >> key >> value) || key.size() != 1 || key[0] == '#' || words >> extra)
-				return fail("expected: colour <character> <#RRGGBB or transparent>");
-			std::string problem;
-			uint8 index;
-			if (!ParseColour(value, index, problem))
-				return fail(problem);
-			if (!palette.emplace(key[0], index).second)
-				return fail("'" + key + "' is already in the palette");
-			continue;
-		}
-		if (keyword == "icon") {
-			std::string extra;
-			if (!(words >> side) || side < 1 || side > kMaxSide || words >> extra)
-				return fail("expected: icon <side from 1 to " + std::to_string(kMaxSide) + ">");
-			if (icons.count(side) != 0)
-				return fail("a second icon of side " + std::to_string(side));
-			icon = &icons[side];
-			rows = 0;
-			continue;
-		}
-		return fail("unknown statement \"" + keyword + "\"");
+		problem = reader.ReadLine(line);
 	}
-	if (icon != NULL && rows < side)
-		return fail("the icon of side " + std::to_string(side) + " has only " +
-		            std::to_string(rows) + " rows");
-	return true;
+	if (problem.empty())
+		problem = reader.Finish();
+	if (problem.empty())
+		return true;
+	error = path + ":" + std::to_string(lineNumber) + ": " + problem;
+	icons.clear();
+	return false;
 }
