@@ -1,5 +1,7 @@
 #include "FilterRun.h"
 
+#include <functional>
+
 namespace {
 
 // Why `result` cannot be written as an image, or NULL when it can. A bitmap the kit made valid
@@ -14,22 +16,46 @@ const char* CheckResult(const BBitmap& result)
 	return NULL;
 }
 
+// Whether `result` is `source` or a bitmap over some of its pixel memory: the caller owns the
+// source, so such a result must never be deleted.
+bool SharesSource(const BBitmap* result, const BBitmap& source)
+{
+	if (result == &source)
+		return true;
+	const uint8* bits = static_cast<const uint8*>(result->Bits());
+	const uint8* sourceBits = static_cast<const uint8*>(source.Bits());
+	if (bits == NULL || sourceBits == NULL)
+		return false;
+	std::less<const uint8*> before;
+	return before(bits, sourceBits + source.BitsLength()) &&
+	       before(sourceBits, bits + result->BitsLength());
+}
+
 } // namespace
 
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
                                    const std::string& file, std::string& error)
 {
-	std::unique_ptr<BBitmap> result;
+	BBitmap* returned = NULL;
 	try {
-		result.reset(entry.filter->Run(&source));
+		returned = entry.filter->Run(&source);
 	} catch (...) {
 		error = file + ": filter " + DescribeFilter(entry) + " raised an exception";
 		return NULL;
 	}
-	if (result == NULL) {
+	if (returned == NULL) {
 		error = file + ": filter " + DescribeFilter(entry) + " produced no image";
 		return NULL;
 	}
+	if (SharesSource(returned, source)) {
+		// Not deleted: that would free the source's memory under its owner. A bitmap of its
+		// own over the source's pixels is left to the add-on, a small leak against a double
+		// free.
+		error = file + ": filter " + DescribeFilter(entry) +
+		        " returned its source image instead of a new one";
+		return NULL;
+	}
+	std::unique_ptr<BBitmap> result(returned);
 	if (const char* problem = CheckResult(*result)) {
 		error = file + ": filter " + DescribeFilter(entry) + " " + problem;
 		return NULL;

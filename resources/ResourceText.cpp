@@ -61,7 +61,8 @@ static std::string IconText(const Resource& resource, const char* kind, int32 si
 static std::string MimeStringText(const Resource& resource)
 {
 	const std::vector<uint8>& data = resource.data;
-	const uint8* end = (const uint8*)memchr(data.data(), '\0', data.size());
+	// An empty vector may have no storage at all, which memchr must not be handed.
+	const uint8* end = data.empty() ? NULL : (const uint8*)memchr(data.data(), '\0', data.size());
 	if (end == NULL || end != data.data() + data.size() - 1)
 		return "damaged string: " + SizeText(data.size()) + " without one terminating NUL";
 	return "string " + QuotedText(std::string(data.begin(), data.end() - 1));

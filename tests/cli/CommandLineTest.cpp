@@ -322,4 +322,19 @@ TEST_F(AddonChoice, FilterWithAnUnusableResult)
 	EXPECT_EQ(Entries(), std::vector<std::string>({"addons"}));
 }
 
+// A filter that hands back its own source gives a failure for the file, not a double free.
+TEST_F(CliTest, FilterReturningItsSource)
+{
+	std::string addons = MakeAddonFolder("addons", {FixturePath("ReturnsSource")});
+	std::string input = SamplePath("chelsea.png");
+
+	RunResult run = RunQuimbel({"--addons", addons, "apply", "Same", input, Path("out.png")});
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_EQ(run.err, "quimbel: " + input +
+	                       ": filter \"Same\" (ReturnsSource) returned its source image instead "
+	                       "of a new one\n");
+	EXPECT_EQ(Entries(), std::vector<std::string>({"addons"}));
+}
+
 } // namespace
