@@ -22,15 +22,14 @@ struct ApplyArguments {
 	std::vector<std::string> files;
 	std::string outputFolder;
 	int jobs = 0;
+	bool overwrite = false;
 };
 
-// Reads `input`, runs the filter and writes `output`; on failure sets `error`, naming the file,
-// and leaves no output behind.
+// Reads `input`, runs the filter and writes `output`, which OutputClaims has let through; on
+// failure sets `error`, naming the file, and leaves no output behind.
 bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::string& output,
                  const HostOptions& options, std::string& error)
 {
-	if (OutputIsInput(input, output, error))
-		return false;
 	std::unique_ptr<BBitmap> source = ReadImage(input, options.limits, error);
 	if (source == NULL)
 		return false;
@@ -43,8 +42,12 @@ bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::s
 
 int ApplyToOne(const AddonEntry& entry, const ApplyArguments& arguments, const HostOptions& options)
 {
+	const std::string& input = arguments.files[0];
+	const std::string& output = arguments.files[1];
+	OutputClaims claims(options.write.existing);
+	claims.AddInput(input);
 	std::string error;
-	if (!ApplyToFile(entry, arguments.files[0], arguments.files[1], options, error)) {
+	if (!claims.Claim(output, error) || !ApplyToFile(entry, input, output, options, error)) {
 		fprintf(stderr, "quimbel: %s\n", error.c_str());
 		return kExitSomeFailed;
 	}
@@ -65,16 +68,23 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 	Progress progress(inputs.size());
 	{
 		WorkerPool pool(jobs, jobs);
+		OutputClaims claims(options.write.existing);
+		for (const std::string& input : inputs)
+			claims.AddInput(input);
 		// Each output takes its input's file name; a second input with the same name would
 		// overwrite the first one's result, so it is refused.
-		std::map<std::string, std::string> claimed;
+		std::map<std::string, std::string> named;
 		for (const std::string& input : inputs) {
 			std::string name = std::filesystem::path(input).filename().string();
 			std::string output = arguments.outputFolder + "/" + name;
-			auto [earlier, isNew] = claimed.emplace(name, input);
+			auto [earlier, isNew] = named.emplace(name, input);
+			std::string error;
 			if (!isNew) {
-				progress.Report(input + ": has the same file name as " + earlier->second +
-				                "; both would be written to " + output);
+				error = input + ": has the same file name as " + earlier->second +
+				        "; both would be written to " + output;
+			}
+			if (!error.empty() || !claims.Claim(output, error)) {
+				progress.Report(error);
 				progress.Advance(false);
 				continue;
 			}
@@ -98,8 +108,10 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 	return progress.Failed() == 0 ? kExitSuccess : kExitSomeFailed;
 }
 
-int RunApply(const ApplyArguments& arguments, const HostOptions& options)
+int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 {
+	HostOptions options = sharedOptions;
+	options.write.existing = arguments.overwrite ? Existing::kReplace : Existing::kKeep;
 	if (arguments.outputFolder.empty() && arguments.files.size() != 2) {
 		fprintf(stderr, "quimbel apply: give INPUT OUTPUT, or INPUT... -o DIR\n");
 		return kExitUsage;
@@ -135,6 +147,7 @@ void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& r
 	                    "Folder for the results of a batch; each keeps its input's file name");
 	command->add_option("-j,--jobs", arguments->jobs, "Files worked on at once (default: cores)")
 	    ->check(CLI::Range(1, 1024));
+	AddOverwriteFlag(*command, arguments->overwrite);
 	command->callback([&runner, &options, arguments] {
 		runner = [&options, arguments] { return RunApply(*arguments, options); };
 	});

@@ -9,6 +9,10 @@ namespace CLI {
 class App;
 }
 
+// Adds -y, --overwrite, which lets the command replace files that exist; without it they are
+// refused.
+void AddOverwriteFlag(CLI::App& command, bool& overwrite);
+
 void AddListCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 void AddGalleryCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);

@@ -31,20 +31,29 @@ struct GalleryArguments {
 	std::string input;
 	std::string outputFolder;
 	int jobs = 0;
+	bool overwrite = false;
 };
 
 const char* kSourceImage = "source.png";
 const char* kPage = "index.html";
 
+std::string IconName(const AddonEntry& entry)
+{
+	return "icon-" + entry.fileName + ".png";
+}
+
+std::string ResultName(const AddonEntry& entry)
+{
+	return "result-" + entry.fileName + ".png";
+}
+
 // Writes `bitmap` as `name` in the gallery folder and records the file in `item`; on failure
 // records the error instead.
 void WriteItemImage(const BBitmap& bitmap, const std::string& folder, const std::string& name,
-                    const std::string& input, const HostOptions& options, GalleryItem& item)
+                    const HostOptions& options, GalleryItem& item)
 {
 	std::string path = folder + "/" + name;
 	std::string error;
-	if (OutputIsInput(input, path, item.error))
-		return;
 	if (!WriteImage(bitmap, path, options.write, error)) {
 		item.error = error;
 		return;
@@ -59,8 +68,7 @@ void WriteItemImage(const BBitmap& bitmap, const std::string& folder, const std:
 // it in `item`. An add-on without readable resources simply has no icon; only an icon that
 // cannot be written is an error, returned in `error`.
 bool WriteItemIcon(const std::string& addonPath, const std::string& folder, const std::string& name,
-                   const std::string& input, const HostOptions& options, GalleryItem& item,
-                   std::string& error)
+                   const HostOptions& options, GalleryItem& item, std::string& error)
 {
 	std::vector<Resource> resources;
 	std::string readError;
@@ -70,7 +78,7 @@ bool WriteItemIcon(const std::string& addonPath, const std::string& folder, cons
 	if (icon == NULL)
 		return true;
 	std::string path = folder + "/" + name;
-	if (OutputIsInput(input, path, error) || !WriteIconFile(*icon, path, options.write, error))
+	if (!WriteIconFile(*icon, path, options.write, error))
 		return false;
 	item.icon = name;
 	return true;
@@ -116,8 +124,8 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 
 	int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
 	WorkerPool pool(jobs, jobs);
-	pool.Submit([&source, &outputFolder, &input, &options, &gallery] {
-		WriteItemImage(source, outputFolder, kSourceImage, input, options, gallery.source);
+	pool.Submit([&source, &outputFolder, &options, &gallery] {
+		WriteItemImage(source, outputFolder, kSourceImage, options, gallery.source);
 	});
 	for (size_t i = 0; i < entries.size(); i++) {
 		const AddonEntry& entry = entries[i];
@@ -125,8 +133,8 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 		item.title = entry.name;
 		item.detail = entry.fileName + ", id " + FormatFilterId(entry.id);
 		std::string iconError;
-		if (!WriteItemIcon(folder.Path() + "/" + entry.fileName, outputFolder,
-		                   "icon-" + entry.fileName + ".png", input, options, item, iconError)) {
+		if (!WriteItemIcon(folder.Path() + "/" + entry.fileName, outputFolder, IconName(entry),
+		                   options, item, iconError)) {
 			fprintf(stderr, "quimbel: %s\n", iconError.c_str());
 			gallery.iconsFailed++;
 		}
@@ -136,9 +144,9 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 			continue;
 		DescribeBitmap(*result, item);
 		std::shared_ptr<BBitmap> shared(std::move(result));
-		std::string name = "result-" + entry.fileName + ".png";
-		pool.Submit([shared, &outputFolder, name, &input, &options, &item] {
-			WriteItemImage(*shared, outputFolder, name, input, options, item);
+		std::string name = ResultName(entry);
+		pool.Submit([shared, &outputFolder, name, &options, &item] {
+			WriteItemImage(*shared, outputFolder, name, options, item);
 		});
 	}
 	pool.Wait();
@@ -146,7 +154,7 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 
 // Reports what went wrong, writes the page and returns the exit status.
 int FinishGallery(const AddonFolder& folder, const std::string& outputFolder,
-                  const Gallery& gallery)
+                  const HostOptions& options, const Gallery& gallery)
 {
 	size_t withoutImage = 0;
 	for (const GalleryItem& item : gallery.items) {
@@ -160,7 +168,7 @@ int FinishGallery(const AddonFolder& folder, const std::string& outputFolder,
 
 	std::string page = outputFolder + "/" + kPage;
 	std::string error;
-	if (!WriteGalleryPage(page, gallery.source, gallery.items, error)) {
+	if (!WriteGalleryPage(page, gallery.source, gallery.items, options.write.existing, error)) {
 		fprintf(stderr, "quimbel: %s\n", error.c_str());
 		return kExitSomeFailed;
 	}
@@ -171,11 +179,37 @@ int FinishGallery(const AddonFolder& folder, const std::string& outputFolder,
 	return complete ? kExitSuccess : kExitSomeFailed;
 }
 
-int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
+// Checks every file the gallery may write before anything is done: a gallery is written whole
+// or not at all, so one output that may not be written refuses it.
+bool ClaimOutputs(const AddonFolder& folder, const GalleryArguments& arguments,
+                  const HostOptions& options)
 {
+	std::vector<std::string> names = {kSourceImage, kPage};
+	for (const AddonEntry& entry : folder.Entries()) {
+		names.push_back(IconName(entry));
+		names.push_back(ResultName(entry));
+	}
+	OutputClaims claims(options.write.existing);
+	claims.AddInput(arguments.input);
+	bool claimed = true;
+	for (const std::string& name : names) {
+		std::string error;
+		if (!claims.Claim(arguments.outputFolder + "/" + name, error)) {
+			fprintf(stderr, "quimbel: %s\n", error.c_str());
+			claimed = false;
+		}
+	}
+	return claimed;
+}
+
+int RunGallery(const GalleryArguments& arguments, const HostOptions& sharedOptions)
+{
+	HostOptions options = sharedOptions;
+	options.write.existing = arguments.overwrite ? Existing::kReplace : Existing::kKeep;
 	AddonFolder folder;
 	if (!ScanAndReport(folder, options.addonFolder) ||
-	    !MakeOutputFolder(arguments.outputFolder, "output"))
+	    !MakeOutputFolder(arguments.outputFolder, "output") ||
+	    !ClaimOutputs(folder, arguments, options))
 		return kExitSomeFailed;
 
 	const std::string& input = arguments.input;
@@ -191,7 +225,7 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& options)
 	gallery.source.detail = "source: " + input;
 	DescribeBitmap(*source, gallery.source);
 	MakeItems(folder, *source, arguments, options, gallery);
-	return FinishGallery(folder, arguments.outputFolder, gallery);
+	return FinishGallery(folder, arguments.outputFolder, options, gallery);
 }
 
 } // namespace
@@ -206,6 +240,7 @@ void AddGalleryCommand(CLI::App& app, const HostOptions& options, CommandRunner&
 	    ->required();
 	command->add_option("-j,--jobs", arguments->jobs, "Images encoded at once (default: cores)")
 	    ->check(CLI::Range(1, 1024));
+	AddOverwriteFlag(*command, arguments->overwrite);
 	command->callback([&runner, &options, arguments] {
 		runner = [&options, arguments] { return RunGallery(*arguments, options); };
 	});

@@ -131,7 +131,8 @@ std::string Page(const GalleryItem& source, const std::vector<GalleryItem>& resu
 } // namespace
 
 bool WriteGalleryPage(const std::string& path, const GalleryItem& source,
-                      const std::vector<GalleryItem>& results, std::string& error)
+                      const std::vector<GalleryItem>& results, Existing existing,
+                      std::string& error)
 {
-	return WriteFileAtomically(path, Page(source, results), error);
+	return WriteFileAtomically(path, Page(source, results), existing, error);
 }

@@ -7,6 +7,8 @@
 
 #include <SupportDefs.h>
 
+#include "AtomicFile.h"
+
 // One picture of the page: the source or one filter's result.
 struct GalleryItem {
 	std::string title;
@@ -31,6 +33,7 @@ struct GalleryItem {
 // Writes the page to `path`; it appears complete or not at all. Returns false and sets `error`,
 // naming the path, on failure, leaving nothing behind.
 bool WriteGalleryPage(const std::string& path, const GalleryItem& source,
-                      const std::vector<GalleryItem>& results, std::string& error);
+                      const std::vector<GalleryItem>& results, Existing existing,
+                      std::string& error);
 
 #endif // GALLERY_PAGE_H

@@ -23,6 +23,14 @@ namespace {
 struct InfoArguments {
 	std::vector<std::string> addons;
 	std::string iconFolder;
+	bool overwrite = false;
+};
+
+// Where and how icons are written, and the icon files claimed so far.
+struct IconOutput {
+	std::string folder;
+	WriteOptions options;
+	OutputClaims claims;
 };
 
 // The add-on folder, scanned only once an argument turns out to be a name rather than a file.
@@ -76,8 +84,7 @@ bool ShowFilter(const std::string& path)
 }
 
 // Writes the large and the mini icon as <file name>-large.png and <file name>-mini.png.
-bool WriteIcons(const std::string& path, const std::vector<Resource>& resources,
-                const std::string& iconFolder, const WriteOptions& options)
+bool WriteIcons(const std::string& path, const std::vector<Resource>& resources, IconOutput& output)
 {
 	static const struct {
 		uint32 type;
@@ -91,9 +98,10 @@ bool WriteIcons(const std::string& path, const std::vector<Resource>& resources,
 			fprintf(stderr, "quimbel: %s: no complete %s icon to write\n", path.c_str(), kind.kind);
 			return false;
 		}
-		std::string iconPath = iconFolder + "/" + fileName + "-" + kind.kind + ".png";
+		std::string iconPath = output.folder + "/" + fileName + "-" + kind.kind + ".png";
 		std::string error;
-		if (!WriteIconFile(*icon, iconPath, options, error)) {
+		if (!output.claims.Claim(iconPath, error) ||
+		    !WriteIconFile(*icon, iconPath, output.options, error)) {
 			fprintf(stderr, "quimbel: %s\n", error.c_str());
 			return false;
 		}
@@ -102,8 +110,9 @@ bool WriteIcons(const std::string& path, const std::vector<Resource>& resources,
 	return true;
 }
 
-// Shows one add-on file; returns whether everything about it could be shown and written.
-bool ShowAddon(const std::string& path, const std::string& iconFolder, const WriteOptions& options)
+// Shows one add-on file and writes its icons when `icons` is not NULL; returns whether
+// everything about it could be shown and written.
+bool ShowAddon(const std::string& path, IconOutput* icons)
 {
 	// The resources are read first, by a reader that trusts nothing in the file: a file that is
 	// damaged or no ELF file at all is reported without being handed to the dynamic loader.
@@ -117,8 +126,8 @@ bool ShowAddon(const std::string& path, const std::string& iconFolder, const Wri
 	bool complete = ShowFilter(path);
 	for (const Resource& resource : resources)
 		printf("  %s\n", DescribeResource(resource).c_str());
-	if (!iconFolder.empty())
-		complete = WriteIcons(path, resources, iconFolder, options) && complete;
+	if (icons != NULL)
+		complete = WriteIcons(path, resources, *icons) && complete;
 	return complete;
 }
 
@@ -127,11 +136,14 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 	const std::string& iconFolder = arguments.iconFolder;
 	if (!iconFolder.empty() && !MakeOutputFolder(iconFolder, "icon"))
 		return kExitSomeFailed;
+	Existing existing = arguments.overwrite ? Existing::kReplace : Existing::kKeep;
+	IconOutput icons{iconFolder, options.write, OutputClaims(existing)};
+	icons.options.existing = existing;
 
 	NamedAddons named;
 	// The icons are named after their add-on's file name; a second add-on of the same file
 	// name would overwrite the first one's icons, so it is refused. The same file named twice
-	// only writes the same icons again.
+	// is shown twice, its icons written once.
 	std::map<std::string, std::string> claimed;
 	bool complete = true;
 	for (const std::string& argument : arguments.addons) {
@@ -142,9 +154,11 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 			complete = false;
 			continue;
 		}
-		if (!iconFolder.empty()) {
+		bool writeIcons = !iconFolder.empty();
+		if (writeIcons) {
 			std::string name = std::filesystem::path(path).filename().string();
 			auto [earlier, isNew] = claimed.emplace(name, path);
+			writeIcons = isNew;
 			if (!isNew && !IsSameFile(path, earlier->second)) {
 				fprintf(stderr,
 				        "quimbel: %s: has the same file name as %s; both would write their icons "
@@ -154,7 +168,7 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 				continue;
 			}
 		}
-		complete = ShowAddon(path, iconFolder, options.write) && complete;
+		complete = ShowAddon(path, writeIcons ? &icons : NULL) && complete;
 	}
 	return complete ? kExitSuccess : kExitSomeFailed;
 }
@@ -180,6 +194,7 @@ void AddInfoCommand(CLI::App& app, const HostOptions& options, CommandRunner& ru
 		        return folder.empty() ? std::string("the icon folder is an empty name") : "";
 	        },
 	        ""));
+	AddOverwriteFlag(*command, arguments->overwrite);
 	command->callback([&runner, &options, arguments] {
 		runner = [&options, arguments] { return RunInfo(*arguments, options); };
 	});

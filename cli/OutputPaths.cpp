@@ -14,14 +14,6 @@ bool IsSameFile(const std::string& a, const std::string& b)
 	return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool OutputIsInput(const std::string& input, const std::string& output, std::string& error)
-{
-	if (!IsSameFile(input, output))
-		return false;
-	error = output + ": the output is the input file " + input + "; not overwriting it";
-	return true;
-}
-
 bool MakeOutputFolder(const std::string& folder, const char* use)
 {
 	std::error_code failure;
@@ -31,4 +23,50 @@ bool MakeOutputFolder(const std::string& folder, const char* use)
 	fprintf(stderr, "quimbel: %s: cannot create the %s folder: %s\n", folder.c_str(), use,
 	        failure.message().c_str());
 	return false;
+}
+
+void OutputClaims::AddInput(const std::string& input)
+{
+	struct stat status;
+	if (stat(input.c_str(), &status) == 0)
+		fInputs.emplace(FileId(status.st_dev, status.st_ino), input);
+}
+
+bool OutputClaims::Claim(const std::string& output, std::string& error)
+{
+	std::string target = FinalTarget(output);
+	std::error_code ignored;
+	std::string resolved = std::filesystem::weakly_canonical(target, ignored).string();
+	if (resolved.empty())
+		resolved = target;
+	auto earlierPath = fClaimedPaths.find(resolved);
+	if (earlierPath != fClaimedPaths.end()) {
+		error = output + ": is the same file as the output " + earlierPath->second +
+		        "; not writing it twice";
+		return false;
+	}
+
+	struct stat status;
+	if (stat(target.c_str(), &status) == 0) {
+		FileId id(status.st_dev, status.st_ino);
+		auto input = fInputs.find(id);
+		if (input != fInputs.end()) {
+			error =
+			    output + ": the output is the input file " + input->second + "; not overwriting it";
+			return false;
+		}
+		auto earlierFile = fClaimedFiles.find(id);
+		if (earlierFile != fClaimedFiles.end()) {
+			error = output + ": is the same file as the output " + earlierFile->second +
+			        "; not writing it twice";
+			return false;
+		}
+		if (fExisting == Existing::kKeep) {
+			error = output + ": exists; not replacing it without --overwrite (-y)";
+			return false;
+		}
+		fClaimedFiles.emplace(id, output);
+	}
+	fClaimedPaths.emplace(resolved, output);
+	return true;
 }

@@ -6,6 +6,12 @@
 #include "Commands.h"
 #include "HostOptions.h"
 
+void AddOverwriteFlag(CLI::App& command, bool& overwrite)
+{
+	command.add_flag("-y,--overwrite", overwrite,
+	                 "Replace output files that exist (without it they are refused)");
+}
+
 int main(int argc, char** argv)
 {
 	HostOptions options;

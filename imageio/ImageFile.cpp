@@ -133,7 +133,7 @@ bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptio
 		return false;
 	}
 
-	AtomicFile file(path);
+	AtomicFile file(path, options.existing);
 	if (file.InitCheck() != B_OK) {
 		error = path + ": " + file.Error();
 		return false;

@@ -7,6 +7,8 @@
 
 #include <Bitmap.h>
 
+#include "AtomicFile.h"
+
 // Size limits checked from a file's header, before any pixel memory is allocated.
 struct ImageLimits {
 	int64 maxSide = 16384;
@@ -27,13 +29,15 @@ struct WriteOptions {
 	int pngCompression = 1;
 	// libjpeg quality for JPEG, 1 to 100.
 	int jpegQuality = 90;
+	// Whether a file that exists at the path is replaced or refused.
+	Existing existing = Existing::kKeep;
 };
 
 // Writes a B_RGB32 or B_RGBA32 bitmap to `path` as PNG or JPEG, chosen by the extension
 // (.png, .jpg, .jpeg, any case); B_RGBA32 keeps its alpha in PNG, JPEG has no alpha. A PNG of a
 // picture whose pixels are all grey is written as grey. The file appears complete or
-// not at all: the data go to a temporary file in the same folder, which is synced and renamed
-// over `path`; on any failure nothing is left behind and an existing file at `path` is kept.
+// not at all: it is written through an AtomicFile (see there for links, permissions and existing
+// files); on any failure nothing is left behind and an existing file at `path` is kept.
 // Returns false and sets `error`, starting with the path, on failure.
 bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptions& options,
                 std::string& error);

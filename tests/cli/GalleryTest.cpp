@@ -92,17 +92,41 @@ TEST_F(Gallery, BadSourceWritesNothing)
 	EXPECT_TRUE(Entries(Path("gallery")).empty());
 }
 
-// A gallery written into the source's own folder does not overwrite a source named source.png.
+// A gallery written into the source's own folder does not overwrite a source named source.png,
+// even when told to overwrite: the gallery is refused as a whole and nothing is written.
 TEST_F(Gallery, KeepsASourceNamedLikeItsCopy)
 {
 	std::filesystem::copy_file(SamplePath("chelsea.png"), Path("source.png"));
 
-	RunResult run = RunQuimbel({"gallery", Path("source.png"), "-o", fFolder});
+	RunResult run = RunQuimbel({"gallery", Path("source.png"), "-o", fFolder, "--overwrite"});
 
 	EXPECT_EQ(run.status, 1);
 	EXPECT_NE(run.err.find("the output is the input file"), std::string::npos) << run.err;
 	EXPECT_TRUE(ReadBytes(Path("source.png")) == ReadBytes(SamplePath("chelsea.png")));
-	EXPECT_TRUE(std::filesystem::exists(Path("index.html")));
+	EXPECT_EQ(Entries(), std::vector<std::string>({"source.png"}));
+}
+
+// A second gallery into the same folder is refused, naming what exists, unless told to
+// overwrite; then every file is replaced.
+TEST_F(Gallery, ReplacesOnlyWhenTold)
+{
+	std::string input = SamplePath("foo3x5x4indexed.png");
+	ASSERT_EQ(RunQuimbel({"gallery", input, "-o", Path("g")}).status, 0);
+	Bytes page = ReadBytes(Path("g/index.html"));
+
+	RunResult again = RunQuimbel({"gallery", SamplePath("chelsea.png"), "-o", Path("g")});
+	EXPECT_EQ(again.status, 1);
+	EXPECT_NE(again.err.find(Path("g/index.html") + ": exists; not replacing it without "
+	                                                "--overwrite (-y)"),
+	          std::string::npos)
+	    << again.err;
+	EXPECT_EQ(ReadBytes(Path("g/index.html")), page);
+
+	RunResult replaced = RunQuimbel({"gallery", SamplePath("chelsea.png"), "-o", Path("g"), "-y"});
+	EXPECT_EQ(replaced.status, 0) << replaced.err;
+	std::unique_ptr<BBitmap> source = ReadBack(Path("g/source.png"));
+	ASSERT_NE(source, nullptr);
+	EXPECT_EQ(source->Bounds(), BRect(0, 0, 450, 299));
 }
 
 class GalleryModes : public CliTest, public testing::WithParamInterface<mode_t> {};

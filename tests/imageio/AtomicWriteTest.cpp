@@ -44,7 +44,7 @@ TEST_F(AtomicWriteTest, UnwritableFolders)
 	} kDestinations[] = {
 	    {Path("missing/out.png"), "No such file or directory"},
 	    {Path("plain/out.png"), "Not a directory"},
-	    {"/proc/quimbel-test-out.png", "cannot create a file in /proc/"},
+	    {"/proc/quimbel-test-out.png", "cannot create a file in /proc:"},
 	};
 	for (const auto& destination : kDestinations)
 		ExpectFailure(destination.path, WriteOptions(), destination.message);
@@ -71,7 +71,7 @@ TEST_F(AtomicWriteTest, ReadOnlyFolder)
 		bool refused =
 		    setgid(kNobody) == 0 && setuid(kNobody) == 0 &&
 		    !WriteImage(*fBitmap, path, WriteOptions(), error) &&
-		    error == path + ": cannot create a file in " + Path("locked/") + ": Permission denied";
+		    error == path + ": cannot create a file in " + Path("locked") + ": Permission denied";
 		_exit(refused ? 0 : 1);
 	}
 	int status = 0;
@@ -97,6 +97,7 @@ TEST_F(AtomicWriteTest, FailureKeepsTheOldFile)
 	sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
 	ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
 	WriteOptions uncompressed;
+	uncompressed.existing = Existing::kReplace;
 	uncompressed.pngCompression = 0;
 	uncompressed.jpegQuality = 100;
 	ExpectFailure(Path("out.png"), uncompressed, "File too large");
@@ -106,7 +107,7 @@ TEST_F(AtomicWriteTest, FailureKeepsTheOldFile)
 
 	BitmapPtr gray = MakeBitmap(4, 4, B_GRAY8);
 	std::string error;
-	EXPECT_FALSE(WriteImage(*gray, Path("out.png"), WriteOptions(), error));
+	EXPECT_FALSE(WriteImage(*gray, Path("out.png"), uncompressed, error));
 	EXPECT_NE(error.find("only B_RGB32 and B_RGBA32"), std::string::npos) << error;
 
 	EXPECT_EQ(ReadBytes(Path("out.png")), old);
@@ -140,11 +141,13 @@ TEST_F(AtomicWriteTest, RefusedRequests)
 	EXPECT_TRUE(Entries().empty());
 }
 
-// A destination that is a folder is not replaced.
+// A destination that is a folder is not replaced, even when replacing is allowed.
 TEST_F(AtomicWriteTest, FolderAsDestination)
 {
 	ASSERT_EQ(mkdir(Path("taken.png").c_str(), 0755), 0);
-	ExpectFailure(Path("taken.png"), WriteOptions(), "cannot replace the file");
+	WriteOptions replacing;
+	replacing.existing = Existing::kReplace;
+	ExpectFailure(Path("taken.png"), replacing, "is a folder");
 	EXPECT_EQ(Entries(), std::vector<std::string>{"taken.png"});
 }
 

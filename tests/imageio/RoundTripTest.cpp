@@ -134,14 +134,19 @@ TEST_F(RoundTripTest, ExtensionChoosesTheFormat)
 	umask(mask);
 }
 
-// Writing over an existing file replaces it in one step.
+// Writing over an existing file replaces it in one step when asked to, and only then.
 TEST_F(RoundTripTest, ReplacesAnExistingFile)
 {
 	WriteBytes(Path("out.png"), Bytes(1000, 'x'));
 	BitmapPtr source = MakeBitmap(5, 4, B_RGBA32);
 	FillRandom(source.get(), 11);
 	std::string error;
-	ASSERT_TRUE(WriteImage(*source, Path("out.png"), WriteOptions(), error)) << error;
+	EXPECT_FALSE(WriteImage(*source, Path("out.png"), WriteOptions(), error));
+	EXPECT_EQ(error, Path("out.png") + ": exists; not replacing it");
+	EXPECT_EQ(ReadBytes(Path("out.png")), Bytes(1000, 'x'));
+	WriteOptions replacing;
+	replacing.existing = Existing::kReplace;
+	ASSERT_TRUE(WriteImage(*source, Path("out.png"), replacing, error)) << error;
 	std::unique_ptr<BBitmap> result = ReadImage(Path("out.png"), ImageLimits(), error);
 	ASSERT_NE(result, nullptr) << error;
 	EXPECT_EQ(Words(*result), Words(*source));
