@@ -103,10 +103,8 @@ void Halve(SourceRows source, DestinationRows destination, const AxisWeights& co
            const AxisWeights& rows)
 {
 	for (int32 r = 0; r < rows.Count(); r++) {
-		const uint8* top =
-		    source.bits + (size_t)rows.Start(r) * source.bytesPerRow + (size_t)columns.Start(0) * 4;
-		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
-		             (size_t)columns.First() * 4;
+		const uint8* top = source.Pixel(columns.Start(0), rows.Start(r));
+		uint8* out = destination.Pixel(columns.First(), rows.First() + r);
 		HalveRows<kPremultiplied>(top, top + source.bytesPerRow, columns.Count(), out);
 	}
 }
