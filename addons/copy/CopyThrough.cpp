@@ -27,7 +27,14 @@ BBitmap* CopyThrough::Run(BBitmap* source)
 		return NULL;
 
 	BRect bounds = source->Bounds();
-	static const PixelPlacement kInPlace = {1, 0, 0, 0, 1, 0};
+	static const PixelPlacement kInPlace = {
+	    .xFromX = 1,
+	    .xFromY = 0,
+	    .xOffset = 0,
+	    .yFromX = 0,
+	    .yFromY = 1,
+	    .yOffset = 0,
+	};
 	return RemapPixels(source, BRect(0, 0, bounds.right, bounds.bottom), kInPlace);
 }
 

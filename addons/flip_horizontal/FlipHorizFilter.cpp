@@ -29,7 +29,14 @@ BBitmap* FlipHorizFilter::Run(BBitmap* source)
 
 	// (x, y) goes to (x, H - y).
 	BRect bounds = source->Bounds();
-	const PixelPlacement rowsReversed = {1, 0, 0, 0, -1, bounds.IntegerHeight()};
+	const PixelPlacement rowsReversed = {
+	    .xFromX = 1,
+	    .xFromY = 0,
+	    .xOffset = 0,
+	    .yFromX = 0,
+	    .yFromY = -1,
+	    .yOffset = bounds.IntegerHeight(),
+	};
 	return RemapPixels(source, bounds, rowsReversed);
 }
 

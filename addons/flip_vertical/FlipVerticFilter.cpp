@@ -29,7 +29,14 @@ BBitmap* FlipVerticFilter::Run(BBitmap* source)
 
 	// (x, y) goes to (W - x, y).
 	BRect bounds = source->Bounds();
-	const PixelPlacement eachRowReversed = {-1, 0, bounds.IntegerWidth(), 0, 1, 0};
+	const PixelPlacement eachRowReversed = {
+	    .xFromX = -1,
+	    .xFromY = 0,
+	    .xOffset = bounds.IntegerWidth(),
+	    .yFromX = 0,
+	    .yFromY = 1,
+	    .yOffset = 0,
+	};
 	return RemapPixels(source, bounds, eachRowReversed);
 }
 

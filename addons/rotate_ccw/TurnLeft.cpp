@@ -28,7 +28,14 @@ BBitmap* TurnLeft::Run(BBitmap* source)
 
 	// The source's top row becomes the leftmost column, read upwards: (x, y) goes to (y, W - x).
 	BRect bounds = source->Bounds();
-	const PixelPlacement counterClockwise = {0, 1, 0, -1, 0, bounds.IntegerWidth()};
+	const PixelPlacement counterClockwise = {
+	    .xFromX = 0,
+	    .xFromY = 1,
+	    .xOffset = 0,
+	    .yFromX = -1,
+	    .yFromY = 0,
+	    .yOffset = bounds.IntegerWidth(),
+	};
 	return RemapPixels(source, BRect(0, 0, bounds.bottom, bounds.right), counterClockwise);
 }
 

@@ -28,7 +28,14 @@ BBitmap* TurnRight::Run(BBitmap* source)
 
 	// The source's top row becomes the rightmost column: (x, y) goes to (H - y, x).
 	BRect bounds = source->Bounds();
-	const PixelPlacement clockwise = {0, -1, bounds.IntegerHeight(), 1, 0, 0};
+	const PixelPlacement clockwise = {
+	    .xFromX = 0,
+	    .xFromY = -1,
+	    .xOffset = bounds.IntegerHeight(),
+	    .yFromX = 1,
+	    .yFromY = 0,
+	    .yOffset = 0,
+	};
 	return RemapPixels(source, BRect(0, 0, bounds.bottom, bounds.right), clockwise);
 }
 

@@ -47,6 +47,9 @@ public:
 	bool IsHalving() const { return fHalving; }
 
 private:
+	// Whether the tables just computed make an exact 2:1 reduction.
+	bool _Halves() const;
+
 	int32 fFirst = 0;
 	int32 fCount = 0;
 	int32 fTaps = 0;

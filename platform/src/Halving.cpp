@@ -4,20 +4,19 @@
 
 #include <immintrin.h>
 
+#include "ResampleSteps.h"
+
 namespace BPrivate {
 
 namespace {
 
 // The same steps as the general resampler takes for two weights of one half along both axes,
 // with its scale factors (powers of two) left out: premultiplied, the sums of four colours
-// weighted by alpha over four alphas (alpha shifted up by 8), rounded with the same bias in the
-// same float steps; plain, the rounded sum of four bytes over four.
-const float kRoundingBias = 0.5f + 1.0f / 4096;
-const int32 kAlphaShift = 8;
-
+// weighted by alpha over four alphas (alpha shifted up by kAlphaShift), rounded with the same
+// bias in the same float steps; plain, the rounded sum of four bytes over four.
 template <bool kPremultiplied> void HalvePixel(const uint8* top, const uint8* bottom, uint8* out)
 {
-	uint32 sums[4] = {};
+	uint32 sums[kLanes] = {};
 	const uint8* pixels[4] = {top, top + 4, bottom, bottom + 4};
 	for (const uint8* pixel : pixels) {
 		uint32 factor = kPremultiplied ? pixel[3] : 1;
@@ -26,11 +25,11 @@ template <bool kPremultiplied> void HalvePixel(const uint8* top, const uint8* bo
 		sums[3] += kPremultiplied ? pixel[3] << kAlphaShift : pixel[3];
 	}
 	if (!kPremultiplied) {
-		for (int32 lane = 0; lane < 4; lane++)
+		for (int32 lane = 0; lane < kLanes; lane++)
 			out[lane] = (uint8)((sums[lane] + 2) >> 2);
 		return;
 	}
-	float inverse = (float)(1 << kAlphaShift) / (float)std::max(sums[3], 1u);
+	float inverse = kAlphaScale / (float)std::max(sums[3], 1u);
 	for (int32 lane = 0; lane < 3; lane++)
 		out[lane] = (uint8)std::min((float)sums[lane] * inverse + kRoundingBias, 255.0f);
 	out[3] = (uint8)((sums[3] + (2 << kAlphaShift)) >> (kAlphaShift + 2));
@@ -45,29 +44,6 @@ __attribute__((target("avx2"))) inline __m256i AddPairs(__m256i pixels)
 	                        _mm256_unpackhi_epi16(pixels, zero));
 }
 
-// Eight source pixels (two 128-bit lanes of four) as 16-bit lanes: pixels 0, 1 | 4, 5 in `low`,
-// 2, 3 | 6, 7 in `high`; premultiplied as the general resampler widens them.
-template <bool kPremultiplied>
-__attribute__((target("avx2"))) inline void Widen(__m256i bytes, __m256i& low, __m256i& high)
-{
-	__m256i zero = _mm256_setzero_si256();
-	low = _mm256_unpacklo_epi8(bytes, zero);
-	high = _mm256_unpackhi_epi8(bytes, zero);
-	if (!kPremultiplied)
-		return;
-	// Each pixel's factors: its alpha for the three colours, 256 for alpha itself.
-	const __m256i kAlphas =
-	    _mm256_setr_epi8(3, 3, 3, -1, 7, 7, 7, -1, 11, 11, 11, -1, 15, 15, 15, -1, 3, 3, 3, -1, 7,
-	                     7, 7, -1, 11, 11, 11, -1, 15, 15, 15, -1);
-	const __m256i kAlphaFactor =
-	    _mm256_setr_epi16(0, 0, 0, 256, 0, 0, 0, 256, 0, 0, 0, 256, 0, 0, 0, 256);
-	__m256i factors = _mm256_shuffle_epi8(bytes, kAlphas);
-	__m256i lowFactors = _mm256_or_si256(_mm256_unpacklo_epi8(factors, zero), kAlphaFactor);
-	__m256i highFactors = _mm256_or_si256(_mm256_unpackhi_epi8(factors, zero), kAlphaFactor);
-	low = _mm256_mullo_epi16(low, lowFactors);
-	high = _mm256_mullo_epi16(high, highFactors);
-}
-
 // Turns the sums of two destination pixels a 128-bit lane into pixels.
 template <bool kPremultiplied> __attribute__((target("avx2"))) inline __m256i Finish(__m256i sums)
 {
@@ -76,7 +52,7 @@ template <bool kPremultiplied> __attribute__((target("avx2"))) inline __m256i Fi
 	}
 	__m256i alphaSums = _mm256_shuffle_epi32(sums, _MM_SHUFFLE(3, 3, 3, 3));
 	__m256 inverses =
-	    _mm256_div_ps(_mm256_set1_ps(1 << kAlphaShift),
+	    _mm256_div_ps(_mm256_set1_ps(kAlphaScale),
 	                  _mm256_cvtepi32_ps(_mm256_max_epu32(alphaSums, _mm256_set1_epi32(1))));
 	__m256 colours = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(sums), inverses),
 	                               _mm256_set1_ps(kRoundingBias));
@@ -90,8 +66,8 @@ template <bool kPremultiplied>
 __attribute__((target("avx2"))) inline void HalveFour(__m256i top, __m256i bottom, uint8* out)
 {
 	__m256i topLow, topHigh, bottomLow, bottomHigh;
-	Widen<kPremultiplied>(top, topLow, topHigh);
-	Widen<kPremultiplied>(bottom, bottomLow, bottomHigh);
+	WidenLanes<kPremultiplied>(top, topLow, topHigh);
+	WidenLanes<kPremultiplied>(bottom, bottomLow, bottomHigh);
 	// Destination pixels 0 | 2 from the low halves, 1 | 3 from the high halves.
 	__m256i even = Finish<kPremultiplied>(_mm256_add_epi32(AddPairs(topLow), AddPairs(bottomLow)));
 	__m256i odd = Finish<kPremultiplied>(_mm256_add_epi32(AddPairs(topHigh), AddPairs(bottomHigh)));
@@ -99,16 +75,6 @@ __attribute__((target("avx2"))) inline void HalveFour(__m256i top, __m256i botto
 	__m256i bytes = _mm256_packus_epi16(words, words);
 	bytes = _mm256_permute4x64_epi64(bytes, _MM_SHUFFLE(3, 1, 2, 0));
 	_mm_storeu_si128((__m128i*)out, _mm256_castsi256_si128(bytes));
-}
-
-// True when every pixel of both loads has alpha 255. Weighting four opaque pixels by their
-// alphas gives exactly the plain rounded mean (the float steps land at least 1/4096 from every
-// rounding edge), so opaque blocks, the common case in photographs, skip the weighting.
-__attribute__((target("avx2"))) inline bool AllOpaque(__m256i top, __m256i bottom)
-{
-	__m256i opaque = _mm256_cmpeq_epi8(_mm256_and_si256(top, bottom), _mm256_set1_epi8(-1));
-	uint32 mask = (uint32)_mm256_movemask_epi8(opaque);
-	return (mask & 0x88888888u) == 0x88888888u;
 }
 
 // Halves one pair of rows into `count` destination pixels, four at a time.
@@ -120,7 +86,10 @@ __attribute__((target("avx2"))) void HalveRows(const uint8* top, const uint8* bo
 	for (; i + 4 <= count; i += 4, top += 32, bottom += 32, out += 16) {
 		__m256i topBytes = _mm256_loadu_si256((const __m256i*)top);
 		__m256i bottomBytes = _mm256_loadu_si256((const __m256i*)bottom);
-		if (kPremultiplied && !AllOpaque(topBytes, bottomBytes))
+		// Weighting four opaque pixels by their alphas gives exactly the plain rounded mean (the
+		// float steps land at least 1/4096 from every rounding edge), so opaque blocks, the
+		// common case in photographs, skip the weighting.
+		if (kPremultiplied && !AllOpaque(_mm256_and_si256(topBytes, bottomBytes)))
 			HalveFour<true>(topBytes, bottomBytes, out);
 		else
 			HalveFour<false>(topBytes, bottomBytes, out);
@@ -134,10 +103,8 @@ void Halve(SourceRows source, DestinationRows destination, const AxisWeights& co
            const AxisWeights& rows)
 {
 	for (int32 r = 0; r < rows.Count(); r++) {
-		const uint8* top =
-		    source.bits + (size_t)rows.Start(r) * source.bytesPerRow + (size_t)columns.Start(0) * 4;
-		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
-		             (size_t)columns.First() * 4;
+		const uint8* top = source.Pixel(columns.Start(0), rows.Start(r));
+		uint8* out = destination.Pixel(columns.First(), rows.First() + r);
 		HalveRows<kPremultiplied>(top, top + source.bytesPerRow, columns.Count(), out);
 	}
 }

@@ -14,26 +14,12 @@ namespace {
 const int32 kStepPixels = 8;
 
 // Widens eight pixels, two a 128-bit lane apart in `bytes` order, into 16-bit lanes in memory
-// order. Premultiplied, colours are multiplied by alpha and alpha by 1 << kAlphaShift.
+// order.
 template <bool kPremultiplied>
 __attribute__((target("avx2"))) inline void WidenStep(__m256i bytes, uint16* out)
 {
-	__m256i zero = _mm256_setzero_si256();
-	__m256i low = _mm256_unpacklo_epi8(bytes, zero);
-	__m256i high = _mm256_unpackhi_epi8(bytes, zero);
-	if (kPremultiplied) {
-		const __m256i kAlphas =
-		    _mm256_setr_epi8(3, 3, 3, -1, 7, 7, 7, -1, 11, 11, 11, -1, 15, 15, 15, -1, 3, 3, 3, -1,
-		                     7, 7, 7, -1, 11, 11, 11, -1, 15, 15, 15, -1);
-		const __m256i kAlphaFactor =
-		    _mm256_setr_epi16(0, 0, 0, 1 << kAlphaShift, 0, 0, 0, 1 << kAlphaShift, 0, 0, 0,
-		                      1 << kAlphaShift, 0, 0, 0, 1 << kAlphaShift);
-		__m256i factors = _mm256_shuffle_epi8(bytes, kAlphas);
-		low = _mm256_mullo_epi16(
-		    low, _mm256_or_si256(_mm256_unpacklo_epi8(factors, zero), kAlphaFactor));
-		high = _mm256_mullo_epi16(
-		    high, _mm256_or_si256(_mm256_unpackhi_epi8(factors, zero), kAlphaFactor));
-	}
+	__m256i low, high;
+	WidenLanes<kPremultiplied>(bytes, low, high);
 	_mm256_storeu_si256((__m256i*)out, _mm256_permute2x128_si256(low, high, 0x20));
 	_mm256_storeu_si256((__m256i*)(out + 16), _mm256_permute2x128_si256(low, high, 0x31));
 }
@@ -62,8 +48,7 @@ __attribute__((target("avx2"))) bool WidenRowIn(const uint8* row, int32 count, u
 		WidenStep<kPremultiplied>(rest, lanes);
 		memcpy(out + (size_t)i * kLanes, lanes, bytes * sizeof(uint16));
 	}
-	__m256i alphas = _mm256_or_si256(all, _mm256_set1_epi32(0x00ffffff));
-	return _mm256_movemask_epi8(_mm256_cmpeq_epi8(alphas, _mm256_set1_epi8(-1))) == -1;
+	return AllOpaque(all);
 }
 
 // Orders two adjacent pixels of 16-bit lanes, a 128-bit lane, as pairs of the same channel:

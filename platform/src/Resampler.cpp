@@ -149,6 +149,19 @@ FinishPremultiplied(const uint32* sums, int32 count, float* inverses, float* sca
 	FinishAlpha(sums, lanes, out);
 }
 
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline void Finish(const uint32* sums, int32 count, bool opaque,
+                                                  float* scales, uint8* out)
+{
+	size_t lanes = (size_t)count * kLanes;
+	if (!kPremultiplied)
+		FinishPlain(sums, lanes, out);
+	else if (opaque)
+		FinishOpaque(sums, lanes, out);
+	else
+		FinishPremultiplied(sums, count, scales + lanes, scales, out);
+}
+
 // The working rows of one draw. Rows widened or weighed once are kept for the next destination
 // row by the parity of their source row: consecutive destination rows share at most one source
 // row, and an enlarging table reads two, so each source row is prepared once.
@@ -166,19 +179,80 @@ struct WorkingRows {
 		scales.reset(new (std::nothrow) float[scaleCount]);
 		return widened != NULL && sums != NULL && scales != NULL;
 	}
+
+	// Goes through the source rows that destination row r reads with a weight, from source
+	// column firstColumn on. A row not kept yet is first prepared into its slot by
+	// prepare(row, slot), which returns whether all its pixels are opaque; then every row is
+	// handed to take(slot, weight). Returns whether every row read is opaque.
+	template <typename Prepare, typename Take>
+	__attribute__((always_inline)) inline bool ReadRows(SourceRows source, int32 firstColumn,
+	                                                    const AxisWeights& rows, int32 r,
+	                                                    Prepare prepare, Take take)
+	{
+		const int16* weights = rows.Weights(r);
+		bool opaque = true;
+		for (int32 t = 0; t < rows.Taps(); t++) {
+			if (weights[t] == 0)
+				continue;
+			int32 y = rows.Start(r) + t;
+			int32 slot = y & 1;
+			if (keptRow[slot] != y) {
+				keptOpaque[slot] = prepare(source.Pixel(firstColumn, y), slot);
+				keptRow[slot] = y;
+			}
+			opaque = opaque && keptOpaque[slot];
+			take(slot, (uint32)weights[t]);
+		}
+		return opaque;
+	}
 };
 
+// Widens one source row and weighs it along the row into `out`; returns whether all its pixels
+// are opaque. Tables of two taps take the vector steps where the processor has them.
 template <bool kPremultiplied>
-__attribute__((always_inline)) inline void Finish(const uint32* sums, int32 count, bool opaque,
-                                                  float* scales, uint8* out)
+__attribute__((always_inline)) inline bool
+WeighSourceRow(const uint8* row, int32 widthRead, const AxisWeights& columns, bool vectorRows,
+               uint16* widened, uint32* out)
 {
-	size_t lanes = (size_t)count * kLanes;
-	if (!kPremultiplied)
-		FinishPlain(sums, lanes, out);
-	else if (opaque)
-		FinishOpaque(sums, lanes, out);
-	else
-		FinishPremultiplied(sums, count, scales + lanes, scales, out);
+	if (vectorRows && columns.Taps() == 2) {
+		bool opaque = WidenPixels(row, widthRead, kPremultiplied, widened);
+		WeighRowPairs(widened, columns, out);
+		return opaque;
+	}
+	bool opaque = WidenRow<kPremultiplied>(row, widthRead, widened);
+	WeighAnyRow<kFirstPassShift>(widened, columns, out);
+	return opaque;
+}
+
+// The one or two weighed source rows a destination row is made of, with their weights.
+struct WeighedRows {
+	const uint32* rows[2] = {};
+	uint32 weights[2] = {};
+	int32 count = 0;
+
+	void Add(const uint32* row, uint32 weight)
+	{
+		rows[count] = row;
+		weights[count++] = weight;
+	}
+};
+
+// Sums `count` destination pixels from their weighed rows and finishes them, a chunk at a time,
+// which stays in the first-level cache.
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline void SumWeighedRows(const WeighedRows& read, int32 count,
+                                                          bool opaque, uint32* sums, float* scales,
+                                                          uint8* out)
+{
+	for (int32 x = 0; x < count; x += kChunkPixels) {
+		int32 chunk = std::min(kChunkPixels, count - x);
+		size_t offset = (size_t)x * kLanes;
+		size_t chunkLanes = (size_t)chunk * kLanes;
+		SetWeighted(read.rows[0] + offset, read.weights[0], sums, chunkLanes);
+		if (read.count == 2)
+			AddWeighted(read.rows[1] + offset, read.weights[1], sums, chunkLanes);
+		Finish<kPremultiplied>(sums, chunk, opaque, scales, out + offset);
+	}
 }
 
 // Source rows are widened, weighed along the row, then destination rows summed from the weighed
@@ -196,58 +270,24 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 	uint32* sums = work.sums.get();
 	uint32* weighed[2] = {sums + lanes, sums + 2 * lanes};
 	bool vectorRows = CanInterpolateRows();
+	auto weigh = [&](const uint8* row, int32 slot) {
+		return WeighSourceRow<kPremultiplied>(row, widthRead, columns, vectorRows,
+		                                      work.widened.get(), weighed[slot]);
+	};
 
 	for (int32 r = 0; r < rows.Count(); r++) {
-		// The one or two source rows this row is made of, weighed once each.
-		const int16* weights = rows.Weights(r);
-		int32 slots[2];
-		uint32 rowWeights[2];
-		int32 used = 0;
-		bool opaque = true;
-		for (int32 t = 0; t < rows.Taps(); t++) {
-			if (weights[t] == 0)
-				continue;
-			int32 y = rows.Start(r) + t;
-			int32 slot = y & 1;
-			if (work.keptRow[slot] != y) {
-				const uint8* row =
-				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
-				if (vectorRows && columns.Taps() == 2) {
-					work.keptOpaque[slot] =
-					    WidenPixels(row, widthRead, kPremultiplied, work.widened.get());
-					WeighRowPairs(work.widened.get(), columns, weighed[slot]);
-				} else {
-					work.keptOpaque[slot] =
-					    WidenRow<kPremultiplied>(row, widthRead, work.widened.get());
-					WeighAnyRow<kFirstPassShift>(work.widened.get(), columns, weighed[slot]);
-				}
-				work.keptRow[slot] = y;
-			}
-			opaque = opaque && work.keptOpaque[slot];
-			slots[used] = slot;
-			rowWeights[used++] = weights[t];
-		}
-
-		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
-		             (size_t)columns.First() * 4;
+		WeighedRows read;
+		bool opaque =
+		    work.ReadRows(source, columns.Start(0), rows, r, weigh,
+		                  [&](int32 slot, uint32 weight) { read.Add(weighed[slot], weight); });
+		uint8* out = destination.Pixel(columns.First(), rows.First() + r);
 		if (vectorRows) {
-			int32 second = slots[used - 1];
-			uint32 secondWeight = used == 2 ? rowWeights[1] : 0;
-			BlendRows(weighed[slots[0]], rowWeights[0], weighed[second], secondWeight,
+			uint32 secondWeight = read.count == 2 ? read.weights[1] : 0;
+			BlendRows(read.rows[0], read.weights[0], read.rows[read.count - 1], secondWeight,
 			          columns.Count(), kPremultiplied, opaque, out);
 			continue;
 		}
-
-		// Summed and finished a chunk at a time, which stays in the first-level cache.
-		for (int32 x = 0; x < columns.Count(); x += kChunkPixels) {
-			int32 count = std::min(kChunkPixels, columns.Count() - x);
-			size_t offset = (size_t)x * kLanes;
-			size_t chunkLanes = (size_t)count * kLanes;
-			SetWeighted(weighed[slots[0]] + offset, rowWeights[0], sums, chunkLanes);
-			if (used == 2)
-				AddWeighted(weighed[slots[1]] + offset, rowWeights[1], sums, chunkLanes);
-			Finish<kPremultiplied>(sums, count, opaque, work.scales.get(), out + offset);
-		}
+		SumWeighedRows<kPremultiplied>(read, columns.Count(), opaque, sums, work.scales.get(), out);
 	}
 	return B_OK;
 }
@@ -267,33 +307,23 @@ ResampleRowsFirst(SourceRows source, DestinationRows destination, const AxisWeig
 	uint16* widened[2] = {work.widened.get(), work.widened.get() + readLanes};
 	uint32* columnSums = work.sums.get();
 	uint32* sums = columnSums + readLanes;
+	auto widen = [&](const uint8* row, int32 slot) {
+		return WidenRow<kPremultiplied>(row, widthRead, widened[slot]);
+	};
 
 	for (int32 r = 0; r < rows.Count(); r++) {
-		const int16* weights = rows.Weights(r);
 		bool first = true;
-		bool opaque = true;
-		for (int32 t = 0; t < rows.Taps(); t++) {
-			if (weights[t] == 0)
-				continue;
-			int32 y = rows.Start(r) + t;
-			int32 slot = y & 1;
-			if (work.keptRow[slot] != y) {
-				const uint8* row =
-				    source.bits + (size_t)y * source.bytesPerRow + (size_t)columns.Start(0) * 4;
-				work.keptOpaque[slot] = WidenRow<kPremultiplied>(row, widthRead, widened[slot]);
-				work.keptRow[slot] = y;
-			}
-			opaque = opaque && work.keptOpaque[slot];
+		auto add = [&](int32 slot, uint32 weight) {
 			if (first)
-				SetWeighted(widened[slot], weights[t], columnSums, readLanes);
+				SetWeighted(widened[slot], weight, columnSums, readLanes);
 			else
-				AddWeighted(widened[slot], weights[t], columnSums, readLanes);
+				AddWeighted(widened[slot], weight, columnSums, readLanes);
 			first = false;
-		}
+		};
+		bool opaque = work.ReadRows(source, columns.Start(0), rows, r, widen, add);
 		NarrowSums(columnSums, readLanes);
 		WeighAnyRow<0>(columnSums, columns, sums);
-		uint8* out = destination.bits + (size_t)(rows.First() + r) * destination.bytesPerRow +
-		             (size_t)columns.First() * 4;
+		uint8* out = destination.Pixel(columns.First(), rows.First() + r);
 		Finish<kPremultiplied>(sums, columns.Count(), opaque, work.scales.get(), out);
 	}
 	return B_OK;

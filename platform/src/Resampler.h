@@ -13,12 +13,19 @@ namespace BPrivate {
 struct SourceRows {
 	const uint8* bits;
 	size_t bytesPerRow;
+
+	const uint8* Pixel(int32 x, int32 y) const
+	{
+		return bits + (size_t)y * bytesPerRow + (size_t)x * 4;
+	}
 };
 
 // Rows of 32-bit pixels to write, laid out the same way.
 struct DestinationRows {
 	uint8* bits;
 	size_t bytesPerRow;
+
+	uint8* Pixel(int32 x, int32 y) const { return bits + (size_t)y * bytesPerRow + (size_t)x * 4; }
 };
 
 // Makes destination pixels columns.First() .. + Count() - 1 of rows rows.First() .. + Count() - 1
