@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "HostOptions.h"
+#include "ProcessSetup.h"
 
 void AddOverwriteFlag(CLI::App& command, bool& overwrite)
 {
@@ -14,6 +15,10 @@ void AddOverwriteFlag(CLI::App& command, bool& overwrite)
 
 int main(int argc, char** argv)
 {
+	if (!OpenClosedStandardStreams())
+		return kExitSomeFailed;
+	RemoveTemporaryFilesOnSignals();
+
 	HostOptions options;
 	CommandRunner runner;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,36 +79,41 @@ int WaitFor(pid_t child)
 RunResult RunQuimbel(const std::vector<std::string>& arguments,
                      const std::vector<std::string>& environment)
 {
-	RunResult result;
-	int outPipe[2];
-	int errPipe[2];
-	if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-		ADD_FAILURE() << "cannot make pipes: " << strerror(errno);
-		return result;
-	}
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-	posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-	posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-	pid_t child = Spawn(arguments, environment, &actions);
-	posix_spawn_file_actions_destroy(&actions);
-	close(outPipe[1]);
-	close(errPipe[1]);
+	RunSetup setup;
+	setup.environment = environment;
+	return RunQuimbelWith(arguments, setup);
+}
 
-	struct pollfd streams[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+namespace {
+
+// Moves the data between the test and the running program: `input` into its standard input
+// while it lasts, its two output streams into `result`, until it has closed them.
+void Exchange(int inputPipe, const std::string& input, int outPipe, int errPipe, RunResult& result)
+{
+	struct pollfd streams[3] = {
+	    {outPipe, POLLIN, 0}, {errPipe, POLLIN, 0}, {inputPipe, POLLOUT, 0}};
 	std::string* texts[2] = {&result.out, &result.err};
+	size_t written = 0;
 	int open = 2;
-	while (child > 0 && open > 0) {
-		if (poll(streams, 2, -1) < 0) {
+	while (open > 0) {
+		if (poll(streams, 3, -1) < 0) {
 			if (errno == EINTR)
 				continue;
 			break;
 		}
+		if (streams[2].fd >= 0 && streams[2].revents != 0) {
+			ssize_t count = write(streams[2].fd, input.data() + written, input.size() - written);
+			if (count > 0)
+				written += count;
+			if (count <= 0 || written == input.size()) {
+				close(streams[2].fd);
+				streams[2].fd = -1;
+			}
+		}
 		for (int i = 0; i < 2; i++) {
 			if (streams[i].fd < 0 || streams[i].revents == 0)
 				continue;
-			char buffer[4096];
+			char buffer[65536];
 			ssize_t count = read(streams[i].fd, buffer, sizeof(buffer));
 			if (count > 0) {
 				texts[i]->append(buffer, count);
@@ -116,14 +123,87 @@ RunResult RunQuimbel(const std::vector<std::string>& arguments,
 			open--;
 		}
 	}
-	close(outPipe[0]);
-	close(errPipe[0]);
-	if (child < 0) {
-		ADD_FAILURE() << "cannot start " << QUIMBEL_TEST_PROGRAM;
+	if (streams[2].fd >= 0)
+		close(streams[2].fd);
+}
+
+} // namespace
+
+RunResult RunQuimbelWith(const std::vector<std::string>& arguments, const RunSetup& setup)
+{
+	RunResult result;
+	int inPipe[2];
+	int outPipe[2];
+	int errPipe[2];
+	if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
+	    pipe2(errPipe, O_CLOEXEC) != 0) {
+		ADD_FAILURE() << "cannot make pipes: " << strerror(errno);
 		return result;
 	}
+	// The program may end without reading all its input; the test must not die of that.
+	signal(SIGPIPE, SIG_IGN);
+
+	std::vector<std::string> argv = {QUIMBEL_TEST_PROGRAM};
+	argv.insert(argv.end(), arguments.begin(), arguments.end());
+	std::vector<std::string> envp = Environment(setup.environment);
+	std::vector<char*> argvPointers = Pointers(argv);
+	std::vector<char*> envpPointers = Pointers(envp);
+	pid_t child = fork();
+	if (child == 0) {
+		// Between fork and exec, only calls that are safe in a child of a threaded program.
+		if (setup.hasInput)
+			dup2(inPipe[0], STDIN_FILENO);
+		else
+			dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
+		dup2(outPipe[1], STDOUT_FILENO);
+		dup2(errPipe[1], STDERR_FILENO);
+		for (int stream : setup.closed)
+			close(stream);
+		if (setup.addressSpace > 0) {
+			struct rlimit limit = {setup.addressSpace, setup.addressSpace};
+			setrlimit(RLIMIT_AS, &limit);
+		}
+		execve(QUIMBEL_TEST_PROGRAM, argvPointers.data(), envpPointers.data());
+		_exit(127);
+	}
+	close(inPipe[0]);
+	close(outPipe[1]);
+	close(errPipe[1]);
+	if (child < 0) {
+		ADD_FAILURE() << "cannot start " << QUIMBEL_TEST_PROGRAM;
+		close(inPipe[1]);
+		close(outPipe[0]);
+		close(errPipe[0]);
+		return result;
+	}
+	if (setup.hasInput) {
+		Exchange(inPipe[1], setup.input, outPipe[0], errPipe[0], result);
+	} else {
+		close(inPipe[1]);
+		Exchange(-1, "", outPipe[0], errPipe[0], result);
+	}
+	close(outPipe[0]);
+	close(errPipe[0]);
 	result.status = WaitFor(child);
 	return result;
+}
+
+pid_t StartQuimbel(const std::vector<std::string>& arguments)
+{
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+	pid_t child = Spawn(arguments, {}, &actions);
+	posix_spawn_file_actions_destroy(&actions);
+	EXPECT_GT(child, 0) << "cannot start " << QUIMBEL_TEST_PROGRAM;
+	return child;
+}
+
+int WaitForQuimbel(pid_t child)
+{
+	return WaitFor(child);
 }
 
 std::string RunQuimbelOnTerminal(const std::vector<std::string>& arguments)

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
 #include <Bitmap.h>
 #include <SupportDefs.h>
 
@@ -24,6 +27,26 @@ struct RunResult {
 // `environment` ("NAME=value" entries), and collects both output streams.
 RunResult RunQuimbel(const std::vector<std::string>& arguments,
                      const std::vector<std::string>& environment = {});
+
+// How the program is run beyond its arguments.
+struct RunSetup {
+	// "NAME=value" entries added to an environment without QUIMBEL_ADDONS.
+	std::vector<std::string> environment;
+	// Standard input: these bytes when `hasInput`, otherwise /dev/null.
+	bool hasInput = false;
+	std::string input;
+	// Descriptors among 0, 1 and 2 that the program starts with closed.
+	std::vector<int> closed;
+	// A limit on the program's address space in bytes (ulimit -v); 0 for none.
+	rlim_t addressSpace = 0;
+};
+
+RunResult RunQuimbelWith(const std::vector<std::string>& arguments, const RunSetup& setup);
+
+// Starts quimbel in the background, every standard stream on /dev/null, for a test that acts on
+// it while it runs (a signal); WaitForQuimbel() gives its status as RunResult does.
+pid_t StartQuimbel(const std::vector<std::string>& arguments);
+int WaitForQuimbel(pid_t child);
 
 // Runs quimbel with standard error on a pseudo-terminal; returns what appeared there.
 std::string RunQuimbelOnTerminal(const std::vector<std::string>& arguments);
