@@ -11,6 +11,7 @@
 #include "FilterRun.h"
 #include "FolderScan.h"
 #include "ImageFile.h"
+#include "Messages.h"
 #include "OutputPaths.h"
 #include "Progress.h"
 #include "WorkerPool.h"
@@ -48,7 +49,7 @@ int ApplyToOne(const AddonEntry& entry, const ApplyArguments& arguments, const H
 	claims.AddInput(input);
 	std::string error;
 	if (!claims.Claim(output, error) || !ApplyToFile(entry, input, output, options, error)) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		ReportError(error);
 		return kExitSomeFailed;
 	}
 	return kExitSuccess;
@@ -102,9 +103,12 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 
 	double seconds =
 	    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-	fprintf(stderr, "quimbel: %d of %zu files written to %s, %d failed (%.2f s)\n",
-	        progress.Succeeded(), inputs.size(), arguments.outputFolder.c_str(), progress.Failed(),
-	        seconds);
+	char counts[128];
+	snprintf(counts, sizeof(counts), "%d of %zu files written to ", progress.Succeeded(),
+	         inputs.size());
+	char summary[128];
+	snprintf(summary, sizeof(summary), ", %d failed (%.2f s)", progress.Failed(), seconds);
+	ReportError(counts + arguments.outputFolder + summary);
 	return progress.Failed() == 0 ? kExitSuccess : kExitSomeFailed;
 }
 
@@ -121,9 +125,10 @@ int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 	if (!ScanAndReport(folder, options.addonFolder))
 		return kExitSomeFailed;
 	std::string error;
-	const AddonEntry* entry = folder.Match(arguments.filter, error);
+	std::vector<std::string> choices;
+	const AddonEntry* entry = folder.Match(arguments.filter, error, choices);
 	if (entry == NULL) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		ReportError(error, choices);
 		return kExitUsage;
 	}
 

@@ -1,4 +1,5 @@
 #include "FolderScan.h"
+#include "Messages.h"
 
 #include <cstdio>
 
@@ -7,8 +8,8 @@ bool ScanAndReport(AddonFolder& folder, const std::string& path)
 	std::string error;
 	bool found = folder.Scan(path, error);
 	for (const std::string& problem : folder.Problems())
-		fprintf(stderr, "quimbel: %s\n", problem.c_str());
+		ReportError(problem);
 	if (!found)
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		ReportError(error);
 	return found;
 }

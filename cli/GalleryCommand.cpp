@@ -19,6 +19,7 @@
 #include "Icon.h"
 #include "IconFile.h"
 #include "ImageFile.h"
+#include "Messages.h"
 #include "OutputPaths.h"
 #include "PlatformResources.h"
 #include "ResourceReader.h"
@@ -135,7 +136,7 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 		std::string iconError;
 		if (!WriteItemIcon(folder.Path() + "/" + entry.fileName, outputFolder, IconName(entry),
 		                   options, item, iconError)) {
-			fprintf(stderr, "quimbel: %s\n", iconError.c_str());
+			ReportError(iconError);
 			gallery.iconsFailed++;
 		}
 
@@ -160,20 +161,20 @@ int FinishGallery(const AddonFolder& folder, const std::string& outputFolder,
 	for (const GalleryItem& item : gallery.items) {
 		if (item.error.empty())
 			continue;
-		fprintf(stderr, "quimbel: %s\n", item.error.c_str());
+		ReportError(item.error);
 		withoutImage++;
 	}
 	if (!gallery.source.error.empty())
-		fprintf(stderr, "quimbel: %s\n", gallery.source.error.c_str());
+		ReportError(gallery.source.error);
 
 	std::string page = outputFolder + "/" + kPage;
 	std::string error;
 	if (!WriteGalleryPage(page, gallery.source, gallery.items, options.write.existing, error)) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		ReportError(error);
 		return kExitSomeFailed;
 	}
-	fprintf(stderr, "quimbel: %s: %zu of %zu filters produced an image\n", page.c_str(),
-	        gallery.items.size() - withoutImage, gallery.items.size());
+	ReportError(page + ": " + std::to_string(gallery.items.size() - withoutImage) + " of " +
+	            std::to_string(gallery.items.size()) + " filters produced an image");
 	bool complete = withoutImage == 0 && gallery.iconsFailed == 0 && gallery.source.error.empty() &&
 	                !folder.ProblemsFail(FolderUse::kEveryAddon);
 	return complete ? kExitSuccess : kExitSomeFailed;
@@ -195,7 +196,7 @@ bool ClaimOutputs(const AddonFolder& folder, const GalleryArguments& arguments,
 	for (const std::string& name : names) {
 		std::string error;
 		if (!claims.Claim(arguments.outputFolder + "/" + name, error)) {
-			fprintf(stderr, "quimbel: %s\n", error.c_str());
+			ReportError(error);
 			claimed = false;
 		}
 	}
@@ -216,7 +217,7 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& sharedOptio
 	std::string error;
 	std::unique_ptr<BBitmap> source = ReadImage(input, options.limits, error);
 	if (source == NULL) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		ReportError(error);
 		return kExitSomeFailed;
 	}
 

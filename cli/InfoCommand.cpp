@@ -13,6 +13,7 @@
 #include "FolderScan.h"
 #include "Icon.h"
 #include "IconFile.h"
+#include "Messages.h"
 #include "OutputPaths.h"
 #include "PlatformResources.h"
 #include "ResourceReader.h"
@@ -44,7 +45,7 @@ struct NamedAddons {
 // the add-on of the folder that it names the way apply's FILTER does. Returns false and sets
 // `error`, naming the argument, when it is neither.
 bool ResolveAddon(const std::string& argument, const HostOptions& options, NamedAddons& named,
-                  std::string& path, std::string& error)
+                  std::string& path, std::string& error, std::vector<std::string>& choices)
 {
 	struct stat status;
 	if (argument.find('/') != std::string::npos || stat(argument.c_str(), &status) == 0) {
@@ -60,7 +61,7 @@ bool ResolveAddon(const std::string& argument, const HostOptions& options, Named
 		return false;
 	}
 	std::string matchError;
-	const AddonEntry* entry = named.folder.Match(argument, matchError);
+	const AddonEntry* entry = named.folder.Match(argument, matchError, choices);
 	if (entry == NULL) {
 		error = argument + ": no such file; " + matchError;
 		return false;
@@ -75,7 +76,7 @@ bool ShowFilter(const std::string& path)
 	std::string error;
 	FilterPtr filter = LoadFilter(path, error);
 	if (filter == nullptr) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		ReportError(error);
 		return false;
 	}
 	printf("  filter id %s, name %s\n", FormatFilterId(filter->id).c_str(),
@@ -95,17 +96,17 @@ bool WriteIcons(const std::string& path, const std::vector<Resource>& resources,
 	for (const auto& kind : kIcons) {
 		const Resource* icon = FindIcon(resources, kind.type);
 		if (icon == NULL) {
-			fprintf(stderr, "quimbel: %s: no complete %s icon to write\n", path.c_str(), kind.kind);
+			ReportError(path + ": no complete " + kind.kind + " icon to write");
 			return false;
 		}
 		std::string iconPath = output.folder + "/" + fileName + "-" + kind.kind + ".png";
 		std::string error;
 		if (!output.claims.Claim(iconPath, error) ||
 		    !WriteIconFile(*icon, iconPath, output.options, error)) {
-			fprintf(stderr, "quimbel: %s\n", error.c_str());
+			ReportError(error);
 			return false;
 		}
-		printf("  wrote %s\n", iconPath.c_str());
+		printf("  wrote %s\n", Printable(iconPath).c_str());
 	}
 	return true;
 }
@@ -119,10 +120,10 @@ bool ShowAddon(const std::string& path, IconOutput* icons)
 	std::vector<Resource> resources;
 	std::string error;
 	if (!ReadResources(path, resources, error)) {
-		fprintf(stderr, "quimbel: %s\n", error.c_str());
+		ReportError(error);
 		return false;
 	}
-	printf("%s\n", path.c_str());
+	printf("%s\n", Printable(path).c_str());
 	bool complete = ShowFilter(path);
 	for (const Resource& resource : resources)
 		printf("  %s\n", DescribeResource(resource).c_str());
@@ -149,8 +150,9 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 	for (const std::string& argument : arguments.addons) {
 		std::string path;
 		std::string error;
-		if (!ResolveAddon(argument, options, named, path, error)) {
-			fprintf(stderr, "quimbel: %s\n", error.c_str());
+		std::vector<std::string> choices;
+		if (!ResolveAddon(argument, options, named, path, error, choices)) {
+			ReportError(error, choices);
 			complete = false;
 			continue;
 		}
@@ -160,10 +162,9 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 			auto [earlier, isNew] = claimed.emplace(name, path);
 			writeIcons = isNew;
 			if (!isNew && !IsSameFile(path, earlier->second)) {
-				fprintf(stderr,
-				        "quimbel: %s: has the same file name as %s; both would write their icons "
-				        "to %s/%s-large.png\n",
-				        path.c_str(), earlier->second.c_str(), iconFolder.c_str(), name.c_str());
+				ReportError(path + ": has the same file name as " + earlier->second +
+				            "; both would write their icons to " + iconFolder + "/" + name +
+				            "-large.png");
 				complete = false;
 				continue;
 			}

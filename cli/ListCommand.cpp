@@ -7,6 +7,7 @@
 #include "AddonFolder.h"
 #include "Commands.h"
 #include "FolderScan.h"
+#include "Messages.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ int RunList(const HostOptions& options)
 		idWidth = std::max(idWidth, FormatFilterId(entry.id).size());
 	}
 	for (const AddonEntry& entry : folder.Entries()) {
-		printf("%-*s  %*s  %s\n", (int)fileWidth, entry.fileName.c_str(), (int)idWidth,
-		       FormatFilterId(entry.id).c_str(), entry.name.c_str());
+		printf("%-*s  %*s  %s\n", (int)fileWidth, Printable(entry.fileName).c_str(), (int)idWidth,
+		       FormatFilterId(entry.id).c_str(), Printable(entry.name).c_str());
 	}
 	return folder.ProblemsFail(FolderUse::kEveryAddon) ? kExitSomeFailed : kExitSuccess;
 }

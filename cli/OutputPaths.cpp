@@ -1,4 +1,5 @@
 #include "OutputPaths.h"
+#include "Messages.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -20,8 +21,7 @@ bool MakeOutputFolder(const std::string& folder, const char* use)
 	std::filesystem::create_directories(folder, failure);
 	if (!failure)
 		return true;
-	fprintf(stderr, "quimbel: %s: cannot create the %s folder: %s\n", folder.c_str(), use,
-	        failure.message().c_str());
+	ReportError(folder + ": cannot create the " + use + " folder: " + failure.message());
 	return false;
 }
 

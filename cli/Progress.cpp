@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "Messages.h"
+
 namespace {
 
 const int kBarWidth = 40;
@@ -19,7 +21,7 @@ void Progress::Report(const std::string& message)
 {
 	std::lock_guard<std::mutex> lock(fLock);
 	_Clear();
-	fprintf(stderr, "quimbel: %s\n", message.c_str());
+	ReportError(message);
 	_Draw();
 }
 

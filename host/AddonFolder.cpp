@@ -60,14 +60,14 @@ bool ParseCodeId(const std::string& text, int32& id)
 	return true;
 }
 
-std::string ListChoices(const std::vector<const AddonEntry*>& entries)
+std::vector<std::string> ListChoices(const std::vector<const AddonEntry*>& entries)
 {
-	std::string text;
+	std::vector<std::string> lines;
 	for (const AddonEntry* entry : entries) {
-		text += "\n  " + entry->fileName + "  id " + FormatFilterId(entry->id) + "  \"" +
-		        entry->name + "\"";
+		lines.push_back(entry->fileName + "  id " + FormatFilterId(entry->id) + "  \"" +
+		                entry->name + "\"");
 	}
-	return text;
+	return lines;
 }
 
 } // namespace
@@ -137,7 +137,8 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 	return true;
 }
 
-const AddonEntry* AddonFolder::Match(const std::string& filter, std::string& error) const
+const AddonEntry* AddonFolder::Match(const std::string& filter, std::string& error,
+                                     std::vector<std::string>& choices) const
 {
 	int32 number = 0;
 	int32 code = 0;
@@ -157,11 +158,12 @@ const AddonEntry* AddonFolder::Match(const std::string& filter, std::string& err
 		std::vector<const AddonEntry*> all;
 		for (const AddonEntry& entry : fEntries)
 			all.push_back(&entry);
-		error = "unknown filter \"" + filter + "\"; the add-ons in " + fPath +
-		        " are:" + ListChoices(all);
+		error = "unknown filter \"" + filter + "\"; the add-ons in " + fPath + " are:";
+		choices = ListChoices(all);
 		return NULL;
 	}
-	error = "filter \"" + filter + "\" is ambiguous; it matches:" + ListChoices(matches);
+	error = "filter \"" + filter + "\" is ambiguous; it matches:";
+	choices = ListChoices(matches);
 	return NULL;
 }
 

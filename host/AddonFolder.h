@@ -49,9 +49,11 @@ public:
 	}
 
 	// The add-on that `filter` names: its display name (any case), its file name (any case) or its
-	// id (a number, or a four-character code with or without single quotes). Returns NULL and sets
-	// `error`, listing the choices, when no add-on or more than one matches.
-	const AddonEntry* Match(const std::string& filter, std::string& error) const;
+	// id (a number, or a four-character code with or without single quotes). Returns NULL, sets
+	// `error` and lists the add-ons to choose from in `choices`, one line each, when no add-on
+	// or more than one matches.
+	const AddonEntry* Match(const std::string& filter, std::string& error,
+	                        std::vector<std::string>& choices) const;
 
 private:
 	std::string fPath;

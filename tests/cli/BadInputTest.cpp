@@ -162,4 +162,20 @@ TEST_F(MissingInput, IsNamed)
 	EXPECT_TRUE(Entries().empty());
 }
 
+// A file name with a newline and terminal escapes in it is shown escaped: the message stays one
+// line, and no control character reaches the terminal.
+TEST_F(CliTest, FileNamesInMessagesAreEscaped)
+{
+	std::string name = "evil\n\x1b]0;owned\x07\xc2\x9b"
+	                   "2J.png";
+	WriteBytes(Path(name), Bytes(20, 'x'));
+
+	RunResult run = RunQuimbel({"apply", "My", Path(name), Path("out.png")});
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_EQ(run.err, "quimbel: " + fFolder +
+	                       "/evil\\n\\x1b]0;owned\\x07\\xc2\\x9b"
+	                       "2J.png: not a PNG or JPEG image\n");
+}
+
 } // namespace
