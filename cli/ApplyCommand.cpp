@@ -1,8 +1,12 @@
 // quimbel apply: one filter on one file, or on a batch of files with a pool of workers.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -24,31 +28,91 @@ struct ApplyArguments {
 	std::string outputFolder;
 	int jobs = 0;
 	bool overwrite = false;
+	std::string format;
 };
 
-// Reads `input`, runs the filter and writes `output`, which OutputClaims has let through; on
-// failure sets `error`, naming the file, and leaves no output behind.
-bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::string& output,
-                 const HostOptions& options, std::string& error)
+// As an input, standard input; as an output, standard output.
+const char* const kStandardStream = "-";
+
+// The image standard output is to receive. From the moment it is made until the program ends,
+// whatever else the program prints on standard output (an add-on's lines) goes to standard error
+// instead, so that nothing but the image reaches the stream.
+class StandardOutputImage {
+public:
+	StandardOutputImage() : fImage(NULL)
+	{
+		fflush(stdout);
+		int image = dup(STDOUT_FILENO);
+		if (image < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
+			return;
+		fImage = fdopen(image, "wb");
+	}
+	~StandardOutputImage()
+	{
+		if (fImage != NULL)
+			fclose(fImage);
+	}
+
+	bool Write(const BBitmap& bitmap, const WriteOptions& options, std::string& error)
+	{
+		if (fImage == NULL) {
+			error = std::string("standard output: cannot write: ") + strerror(errno);
+			return false;
+		}
+		WriteOptions streamOptions = options;
+		if (streamOptions.kind == ImageKind::kUnknown)
+			streamOptions.kind = ImageKind::kPng;
+		return WriteImageStream(bitmap, fImage, "standard output", streamOptions, error);
+	}
+
+private:
+	FILE* fImage;
+};
+
+std::unique_ptr<BBitmap> ReadInput(const std::string& input, const ImageLimits& limits,
+                                   std::string& error)
 {
-	std::unique_ptr<BBitmap> source = ReadImage(input, options.limits, error);
+	if (input == kStandardStream)
+		return ReadImageStream(stdin, "standard input", limits, error);
+	return ReadImage(input, limits, error);
+}
+
+// Reads `input`, runs the filter and writes `output` (or `standardOutput`, when given), which
+// OutputClaims has let through; on failure sets `error`, naming the file, and leaves no output
+// behind.
+bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::string& output,
+                 const HostOptions& options, StandardOutputImage* standardOutput,
+                 std::string& error)
+{
+	std::unique_ptr<BBitmap> source = ReadInput(input, options.limits, error);
 	if (source == NULL)
 		return false;
 	std::unique_ptr<BBitmap> result = RunFilter(entry, *source, input, error);
 	if (result == NULL)
 		return false;
 	source.reset();
+	if (standardOutput != NULL)
+		return standardOutput->Write(*result, options.write, error);
 	return WriteImage(*result, output, options.write, error);
 }
 
-int ApplyToOne(const AddonEntry& entry, const ApplyArguments& arguments, const HostOptions& options)
+int ApplyToOne(const AddonEntry& entry, const std::string& input, const std::string& output,
+               const HostOptions& options)
 {
-	const std::string& input = arguments.files[0];
-	const std::string& output = arguments.files[1];
-	OutputClaims claims(options.write.existing);
-	claims.AddInput(input);
 	std::string error;
-	if (!claims.Claim(output, error) || !ApplyToFile(entry, input, output, options, error)) {
+	std::unique_ptr<StandardOutputImage> standardOutput;
+	if (output == kStandardStream) {
+		standardOutput.reset(new StandardOutputImage);
+	} else {
+		OutputClaims claims(options.write.existing);
+		if (input != kStandardStream)
+			claims.AddInput(input);
+		if (!claims.Claim(output, error)) {
+			ReportError(error);
+			return kExitSomeFailed;
+		}
+	}
+	if (!ApplyToFile(entry, input, output, options, standardOutput.get(), error)) {
 		ReportError(error);
 		return kExitSomeFailed;
 	}
@@ -80,10 +144,11 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 			std::string output = arguments.outputFolder + "/" + name;
 			auto [earlier, isNew] = named.emplace(name, input);
 			std::string error;
-			if (!isNew) {
+			if (input == kStandardStream)
+				error = "-: standard input is read alone, not in a batch";
+			else if (!isNew)
 				error = input + ": has the same file name as " + earlier->second +
 				        "; both would be written to " + output;
-			}
 			if (!error.empty() || !claims.Claim(output, error)) {
 				progress.Report(error);
 				progress.Advance(false);
@@ -91,7 +156,7 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 			}
 			pool.Submit([&entry, &options, &progress, input, output] {
 				std::string error;
-				bool written = ApplyToFile(entry, input, output, options, error);
+				bool written = ApplyToFile(entry, input, output, options, NULL, error);
 				if (!written)
 					progress.Report(error);
 				progress.Advance(written);
@@ -120,6 +185,18 @@ int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 		fprintf(stderr, "quimbel apply: give INPUT OUTPUT, or INPUT... -o DIR\n");
 		return kExitUsage;
 	}
+	if (arguments.outputFolder == kStandardStream && arguments.files.size() != 1) {
+		fprintf(stderr, "quimbel apply: -o - writes one image to standard output: give one "
+		                "INPUT\n");
+		return kExitUsage;
+	}
+	if (!arguments.format.empty()) {
+		options.write.kind = ImageKindOfFormat(arguments.format);
+		if (options.write.kind == ImageKind::kUnknown) {
+			ReportError("unknown format \"" + arguments.format + "\"; give png or jpeg");
+			return kExitUsage;
+		}
+	}
 
 	AddonFolder folder;
 	if (!ScanAndReport(folder, options.addonFolder))
@@ -133,7 +210,9 @@ int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 	}
 
 	if (arguments.outputFolder.empty())
-		return ApplyToOne(*entry, arguments, options);
+		return ApplyToOne(*entry, arguments.files[0], arguments.files[1], options);
+	if (arguments.outputFolder == kStandardStream)
+		return ApplyToOne(*entry, arguments.files[0], kStandardStream, options);
 	return ApplyToBatch(*entry, arguments, options);
 }
 
@@ -146,10 +225,15 @@ void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& r
 	    "apply", "Apply one filter: to INPUT, writing OUTPUT; or to every INPUT, writing into DIR");
 	command->add_option("FILTER", arguments->filter, "Display name, file name or id of the filter")
 	    ->required();
-	command->add_option("FILES", arguments->files, "INPUT OUTPUT, or INPUT... with -o DIR")
+	command
+	    ->add_option("FILES", arguments->files,
+	                 "INPUT OUTPUT, or INPUT... with -o DIR; - is standard input or output")
 	    ->required();
 	command->add_option("-o,--output", arguments->outputFolder,
-	                    "Folder for the results of a batch; each keeps its input's file name");
+	                    "Folder for the results of a batch, each keeping its input's file name; "
+	                    "- writes the one result to standard output");
+	command->add_option("--format", arguments->format,
+	                    "Write png or jpeg, whatever the output's name (standard output: png)");
 	command->add_option("-j,--jobs", arguments->jobs, "Files worked on at once (default: cores)")
 	    ->check(CLI::Range(1, 1024));
 	AddOverwriteFlag(*command, arguments->overwrite);

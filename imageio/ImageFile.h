@@ -2,12 +2,26 @@
 #ifndef IMAGE_FILE_H
 #define IMAGE_FILE_H
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include <Bitmap.h>
 
 #include "AtomicFile.h"
+
+// The kinds of image file this library reads and writes.
+enum class ImageKind {
+	kUnknown,
+	kPng,
+	kJpeg,
+};
+
+// The kind a format's name stands for: "png", "jpg" or "jpeg", in any case; kUnknown for any
+// other.
+ImageKind ImageKindOfFormat(const std::string& format);
+// The kind a path's extension stands for, as ImageKindOfFormat() reads it.
+ImageKind ImageKindOfPath(const std::string& path);
 
 // Size limits checked from a file's header, before any pixel memory is allocated.
 struct ImageLimits {
@@ -22,6 +36,11 @@ struct ImageLimits {
 std::unique_ptr<BBitmap> ReadImage(const std::string& path, const ImageLimits& limits,
                                    std::string& error);
 
+// The same for an open stream, named `label` in messages. A stream that cannot seek (a pipe, a
+// terminal) is read as it comes, once.
+std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
+                                         const ImageLimits& limits, std::string& error);
+
 struct WriteOptions {
 	// PNG compression, 0 to 9: 0 stores the data as they are; 1 matches runs only, which is fast
 	// and on photographs as small as the higher levels; 2 to 9 are zlib's levels, slower, and
@@ -31,6 +50,8 @@ struct WriteOptions {
 	int jpegQuality = 90;
 	// Whether a file that exists at the path is replaced or refused.
 	Existing existing = Existing::kKeep;
+	// The kind to write; kUnknown picks it by the file name's extension.
+	ImageKind kind = ImageKind::kUnknown;
 };
 
 // Writes a B_RGB32 or B_RGBA32 bitmap to `path` as PNG or JPEG, chosen by the extension
@@ -41,5 +62,10 @@ struct WriteOptions {
 // Returns false and sets `error`, starting with the path, on failure.
 bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptions& options,
                 std::string& error);
+
+// Writes the bitmap to an open stream, such as standard output, as `options.kind` (which must be
+// set) and flushes it; `label` names the stream in messages.
+bool WriteImageStream(const BBitmap& bitmap, FILE* file, const std::string& label,
+                      const WriteOptions& options, std::string& error);
 
 #endif // IMAGE_FILE_H
