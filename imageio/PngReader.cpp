@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -11,12 +13,54 @@
 
 namespace {
 
+// Everything libpng allocates for the chunks it keeps (text, ICC profile, sPLT and the like,
+// decompressed text included) must fit in this, beside what decoding the rows needs. A file
+// that asks for more fails at once, before anything large is allocated or read.
+const size_t kMetadataBudget = 16 * 1024 * 1024;
+// libpng's own state, its zlib stream and a few rows of the widest image allowed.
+const size_t kDecoderBudget = 1024 * 1024;
+const size_t kRowBudgetsPerSide = 4 * 8;
+
 // What the libpng callbacks share. libpng leaves a failing call through longjmp, so everything
 // that lives in a function calling setjmp is plain data without destructors.
 struct PngInput {
 	FILE* file;
 	char message[256];
+	// libpng's memory: bytes allocated now, and the most it may have.
+	size_t memoryUsed;
+	size_t memoryBudget;
+	bool memoryExceeded;
 };
+
+// Each block carries its size in front, so that freeing it can give the bytes back.
+const size_t kBlockHeader = alignof(std::max_align_t);
+
+png_voidp Allocate(png_structp png, png_alloc_size_t size)
+{
+	PngInput* input = static_cast<PngInput*>(png_get_mem_ptr(png));
+	if (size > input->memoryBudget - input->memoryUsed) {
+		input->memoryExceeded = true;
+		return NULL;
+	}
+	uint8* block = static_cast<uint8*>(malloc(kBlockHeader + size));
+	if (block == NULL)
+		return NULL;
+	memcpy(block, &size, sizeof(size));
+	input->memoryUsed += size;
+	return block + kBlockHeader;
+}
+
+void Free(png_structp png, png_voidp pointer)
+{
+	if (pointer == NULL)
+		return;
+	PngInput* input = static_cast<PngInput*>(png_get_mem_ptr(png));
+	uint8* block = static_cast<uint8*>(pointer) - kBlockHeader;
+	png_alloc_size_t size;
+	memcpy(&size, block, sizeof(size));
+	input->memoryUsed -= size;
+	free(block);
+}
 
 struct PngHeader {
 	uint32 width;
@@ -28,6 +72,11 @@ struct PngHeader {
 [[noreturn]] void HandleError(png_structp png, png_const_charp message)
 {
 	PngInput* input = static_cast<PngInput*>(png_get_error_ptr(png));
+	if (input->memoryExceeded) {
+		snprintf(input->message, sizeof(input->message),
+		         "its metadata chunks need more than the %zu MiB allowed (%s)",
+		         kMetadataBudget / (1024 * 1024), message);
+	}
 	if (input->message[0] == '\0')
 		snprintf(input->message, sizeof(input->message), "damaged PNG data (%s)", message);
 	png_longjmp(png, 1);
@@ -147,10 +196,21 @@ class PngReadStruct {
 public:
 	PngReadStruct(PngInput* input)
 	{
-		fPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, input, HandleError, HandleWarning);
+		fPng = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, input, HandleError, HandleWarning,
+		                                input, Allocate, Free);
 		fInfo = fPng != NULL ? png_create_info_struct(fPng) : NULL;
-		if (fInfo != NULL)
-			png_set_read_fn(fPng, input, ReadData);
+		if (fInfo == NULL)
+			return;
+		png_set_read_fn(fPng, input, ReadData);
+		// What libpng would let pass as a warning is an error here: above all a chunk it could
+		// not allocate, which it would otherwise skip by reading all the bytes it claims.
+		png_set_benign_errors(fPng, 0);
+		png_set_chunk_malloc_max(fPng, kMetadataBudget);
+		// The colour-space chunks are not used (the filters work on the stored values), so
+		// libpng need not judge them: it calls common profiles "known incorrect", which as an
+		// error would refuse many a sound photograph. They are passed over unread.
+		static const png_byte kColourSpaceChunks[] = "cHRM\0gAMA\0iCCP\0sRGB\0";
+		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_NEVER, kColourSpaceChunks, 4);
 	}
 	~PngReadStruct() { png_destroy_read_struct(&fPng, &fInfo, NULL); }
 
@@ -166,7 +226,9 @@ private:
 
 std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::string& error)
 {
-	PngInput input = {file, ""};
+	PngInput input = {file, "", 0, 0, false};
+	input.memoryBudget =
+	    kMetadataBudget + kDecoderBudget + (size_t)limits.maxSide * kRowBudgetsPerSide;
 	PngReadStruct reader(&input);
 	if (reader.Info() == NULL) {
 		error = "not enough memory to read PNG";

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <functional>
 
+#include <zlib.h>
+
 #include "CliSupport.h"
 
 namespace {
@@ -80,6 +82,11 @@ struct BadFile {
 	std::function<Bytes()> make;
 	const char* message;
 };
+
+void PrintTo(const BadFile& file, std::ostream* out)
+{
+	*out << file.label;
+}
 
 const BadFile kBadFiles[] = {
     {"Empty", "empty.png", [] { return Bytes(); }, "empty file"},
@@ -177,5 +184,79 @@ TEST_F(CliTest, FileNamesInMessagesAreEscaped)
 	                       "/evil\\n\\x1b]0;owned\\x07\\xc2\\x9b"
 	                       "2J.png: not a PNG or JPEG image\n");
 }
+
+// A PNG whose metadata chunk claims 2^31 - 1 bytes, of which the file holds a dozen.
+Bytes ClaimedChunk(const char* type)
+{
+	std::vector<PngChunk> chunks = SplitPng(ReadBytes(SamplePath("foo3x5x4indexed.png")));
+	Bytes bytes = JoinPng({chunks[0]});
+	const uint8 kClaim[] = {0x7f, 0xff, 0xff, 0xff};
+	bytes.insert(bytes.end(), kClaim, kClaim + 4);
+	bytes.insert(bytes.end(), type, type + 4);
+	const char* kData = "key\0some text";
+	bytes.insert(bytes.end(), kData, kData + 14);
+	return bytes;
+}
+
+// A valid PNG with 100 zTXt chunks of 7.9 MB of text each, compressed to 8 KB.
+Bytes ManyCompressedTexts()
+{
+	std::string text(7900000, 'a');
+	uLongf size = compressBound(text.size());
+	Bytes compressed(size);
+	compress2(compressed.data(), &size, reinterpret_cast<const Bytef*>(text.data()), text.size(),
+	          9);
+	compressed.resize(size);
+	std::vector<PngChunk> chunks = SplitPng(ReadBytes(SamplePath("foo3x5x4indexed.png")));
+	std::vector<PngChunk> hostile = {chunks[0]};
+	for (int i = 0; i < 100; i++) {
+		// Keyword "key", its NUL, the compression method 0, then the compressed text.
+		PngChunk chunk{"zTXt", Bytes(5 + compressed.size(), 0)};
+		memcpy(chunk.data.data(), "key", 3);
+		memcpy(chunk.data.data() + 5, compressed.data(), compressed.size());
+		hostile.push_back(chunk);
+	}
+	hostile.insert(hostile.end(), chunks.begin() + 1, chunks.end());
+	return JoinPng(hostile);
+}
+
+const BadFile kHostileFiles[] = {
+    {"ClaimedText", "text.png", [] { return ClaimedChunk("tEXt"); }, "chunk data is too large"},
+    {"ClaimedCompressedText", "ztext.png", [] { return ClaimedChunk("zTXt"); },
+     "chunk data is too large"},
+    {"ClaimedInternationalText", "itext.png", [] { return ClaimedChunk("iTXt"); },
+     "chunk data is too large"},
+    {"ClaimedPalette", "splt.png", [] { return ClaimedChunk("sPLT"); }, "chunk data is too large"},
+    {"ManyCompressedTexts", "ztexts.png", ManyCompressedTexts,
+     "its metadata chunks need more than the 16 MiB allowed"},
+};
+
+class HostileChunks : public CliTest, public ::testing::WithParamInterface<BadFile> {};
+
+// Metadata chunks that claim or unpack to far more than a picture needs are refused before
+// their memory is taken: each file fails with a small peak of memory, and within an address
+// space far below what the chunks claim.
+TEST_P(HostileChunks, FailWithLittleMemory)
+{
+	const BadFile& file = GetParam();
+	WriteBytes(Path(file.fileName), file.make());
+	RunSetup setup;
+#if !defined(__SANITIZE_ADDRESS__)
+	// AddressSanitizer reserves terabytes of address space for itself: no limit there, where
+	// the peak below still tells.
+	setup.addressSpace = 512 * 1024 * 1024;
+#endif
+
+	RunResult run = RunQuimbelWith({"apply", "My", Path(file.fileName), Path("out.png")}, setup);
+
+	EXPECT_EQ(run.status, 1);
+	EXPECT_NE(run.err.find(Path(file.fileName) + ": "), std::string::npos) << run.err;
+	EXPECT_NE(run.err.find(file.message), std::string::npos) << run.err;
+	EXPECT_LT(run.maxResidentKilobytes, 200 * 1024);
+	EXPECT_EQ(Entries(), std::vector<std::string>({file.fileName}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileChunks, ::testing::ValuesIn(kHostileFiles),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace

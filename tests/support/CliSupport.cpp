@@ -62,13 +62,16 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::st
 	return child;
 }
 
-int WaitFor(pid_t child)
+int WaitFor(pid_t child, long* maxResidentKilobytes = NULL)
 {
 	int status;
-	while (waitpid(child, &status, 0) < 0) {
+	struct rusage usage = {};
+	while (wait4(child, &status, 0, &usage) < 0) {
 		if (errno != EINTR)
 			return -1;
 	}
+	if (maxResidentKilobytes != NULL)
+		*maxResidentKilobytes = usage.ru_maxrss;
 	if (WIFSIGNALED(status))
 		return 128 + WTERMSIG(status);
 	return WEXITSTATUS(status);
@@ -184,7 +187,7 @@ RunResult RunQuimbelWith(const std::vector<std::string>& arguments, const RunSet
 	}
 	close(outPipe[0]);
 	close(errPipe[0]);
-	result.status = WaitFor(child);
+	result.status = WaitFor(child, &result.maxResidentKilobytes);
 	return result;
 }
 

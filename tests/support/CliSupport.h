@@ -21,6 +21,8 @@ struct RunResult {
 	int status = -1;
 	std::string out;
 	std::string err;
+	// The most memory the program held at once (RunQuimbelWith only).
+	long maxResidentKilobytes = 0;
 };
 
 // Runs the built quimbel with `arguments`, in an environment without QUIMBEL_ADDONS plus
