@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 #include <strings.h>
+#include <vector>
 
 #include <sys/stat.h>
 

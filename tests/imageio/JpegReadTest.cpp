@@ -161,4 +161,28 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, JpegKindTest, ::testing::ValuesIn(kJpegKinds)
 	                         return std::string(info.param.name);
                          });
 
+class JpegScans : public ScratchTest {};
+
+// A progressive file of 64 scans is read; one of 65 is refused before its scans are all read,
+// since each takes a pass over the whole image.
+TEST_F(JpegScans, AreLimited)
+{
+	JpegImage image;
+	image.width = 64;
+	image.height = 48;
+	image.components = 1;
+	image.inputSpace = JCS_GRAYSCALE;
+	image.fileSpace = JCS_GRAYSCALE;
+	image.samples.assign(64 * 48, 90);
+	image.scans = 64;
+	WriteJpegFile(Path("64.jpg"), image);
+	image.scans = 65;
+	WriteJpegFile(Path("65.jpg"), image);
+
+	std::string error;
+	EXPECT_NE(ReadImage(Path("64.jpg"), ImageLimits(), error), nullptr) << error;
+	EXPECT_EQ(ReadImage(Path("65.jpg"), ImageLimits(), error), nullptr);
+	EXPECT_EQ(error, Path("65.jpg") + ": damaged JPEG data (more than 64 progressive scans)");
+}
+
 } // namespace

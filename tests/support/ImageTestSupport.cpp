@@ -1,5 +1,6 @@
 #include "ImageTestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,8 +79,43 @@ void FailJpeg(j_common_ptr info)
 }
 
 // libjpeg reports failures through longjmp: the caller holds the structures it fills in.
-bool EncodeJpegInto(const JpegImage* image, jpeg_compress_struct* info, JpegFailure* failure,
-                    unsigned char** data, unsigned long* size)
+// Successive approximation sends a coefficient's bits from this one down to bit 0.
+const int kHighestBit = 10;
+
+// The first `count` scans of a script that sends every coefficient of every component a bit at
+// a time: it has far more scans than any encoder would write.
+std::vector<jpeg_scan_info> ManyScans(int components, int count)
+{
+	std::vector<jpeg_scan_info> scans;
+	auto add = [&scans](int first, int last, int component, int bit) {
+		jpeg_scan_info scan = {};
+		scan.comps_in_scan = component < 0 ? 0 : 1;
+		scan.component_index[0] = component;
+		scan.Ss = first;
+		scan.Se = last;
+		scan.Ah = bit == kHighestBit ? 0 : bit + 1;
+		scan.Al = bit;
+		scans.push_back(scan);
+	};
+	for (int bit = kHighestBit; bit >= 0; bit--) {
+		add(0, 0, 0, bit);
+		scans.back().comps_in_scan = components;
+		for (int i = 0; i < components; i++)
+			scans.back().component_index[i] = i;
+	}
+	for (int component = 0; component < components; component++) {
+		for (int coefficient = 1; coefficient < 64; coefficient++) {
+			for (int bit = kHighestBit; bit >= 0; bit--)
+				add(coefficient, coefficient, component, bit);
+		}
+	}
+	scans.resize(std::min<size_t>(scans.size(), count));
+	return scans;
+}
+
+bool EncodeJpegInto(const JpegImage* image, const std::vector<jpeg_scan_info>* scans,
+                    jpeg_compress_struct* info, JpegFailure* failure, unsigned char** data,
+                    unsigned long* size)
 {
 	memset(info, 0, sizeof(*info));
 	info->err = jpeg_std_error(&failure->manager);
@@ -102,6 +138,10 @@ bool EncodeJpegInto(const JpegImage* image, jpeg_compress_struct* info, JpegFail
 	jpeg_set_quality(info, image->quality, TRUE);
 	if (image->progressive)
 		jpeg_simple_progression(info);
+	if (!scans->empty()) {
+		info->scan_info = scans->data();
+		info->num_scans = (int)scans->size();
+	}
 	jpeg_start_compress(info, TRUE);
 	size_t rowBytes = (size_t)image->width * image->components;
 	while (info->next_scanline < info->image_height) {
@@ -136,7 +176,10 @@ Bytes EncodeJpeg(const JpegImage& image)
 	unsigned long size = 0;
 	jpeg_compress_struct info;
 	JpegFailure failure;
-	EXPECT_TRUE(EncodeJpegInto(&image, &info, &failure, &data, &size))
+	std::vector<jpeg_scan_info> scans;
+	if (image.scans > 0)
+		scans = ManyScans(image.components, image.scans);
+	EXPECT_TRUE(EncodeJpegInto(&image, &scans, &info, &failure, &data, &size))
 	    << "libjpeg refused the test image";
 	Bytes bytes(data, data + size);
 	free(data);

@@ -40,6 +40,9 @@ struct JpegImage {
 	int inputSpace = 0;
 	int fileSpace = 0;
 	bool progressive = false;
+	// When not 0, a progressive file of this many scans: the DC coefficients, then each AC
+	// coefficient of each component on its own, every one sent a bit at a time.
+	int scans = 0;
 	bool adobeMarker = true;
 	int quality = 100;
 	Bytes samples;
