@@ -15,6 +15,7 @@
 #include "FilterRun.h"
 #include "FolderScan.h"
 #include "ImageFile.h"
+#include "MemoryBudget.h"
 #include "Messages.h"
 #include "OutputPaths.h"
 #include "Progress.h"
@@ -81,10 +82,16 @@ std::unique_ptr<BBitmap> ReadInput(const std::string& input, const ImageLimits& 
 // OutputClaims has let through; on failure sets `error`, naming the file, and leaves no output
 // behind.
 bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::string& output,
-                 const HostOptions& options, StandardOutputImage* standardOutput,
-                 std::string& error)
+                 const HostOptions& options, MemoryBudget& budget,
+                 StandardOutputImage* standardOutput, std::string& error)
 {
-	std::unique_ptr<BBitmap> source = ReadInput(input, options.limits, error);
+	// Held until the result is written: the source and the result are what the budget counts.
+	MemoryReservation reservation(&budget);
+	ImageLimits limits = options.limits;
+	limits.admit = [&reservation](int64 width, int64 height, std::string& why) {
+		return reservation.AcquireFor(width, height, why);
+	};
+	std::unique_ptr<BBitmap> source = ReadInput(input, limits, error);
 	if (source == NULL)
 		return false;
 	std::unique_ptr<BBitmap> result = RunFilter(entry, *source, input, error);
@@ -97,7 +104,7 @@ bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::s
 }
 
 int ApplyToOne(const AddonEntry& entry, const std::string& input, const std::string& output,
-               const HostOptions& options)
+               const HostOptions& options, MemoryBudget& budget)
 {
 	std::string error;
 	std::unique_ptr<StandardOutputImage> standardOutput;
@@ -112,7 +119,7 @@ int ApplyToOne(const AddonEntry& entry, const std::string& input, const std::str
 			return kExitSomeFailed;
 		}
 	}
-	if (!ApplyToFile(entry, input, output, options, standardOutput.get(), error)) {
+	if (!ApplyToFile(entry, input, output, options, budget, standardOutput.get(), error)) {
 		ReportError(error);
 		return kExitSomeFailed;
 	}
@@ -120,7 +127,7 @@ int ApplyToOne(const AddonEntry& entry, const std::string& input, const std::str
 }
 
 int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
-                 const HostOptions& options)
+                 const HostOptions& options, MemoryBudget& budget)
 {
 	if (!MakeOutputFolder(arguments.outputFolder, "output"))
 		return kExitSomeFailed;
@@ -154,9 +161,9 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 				progress.Advance(false);
 				continue;
 			}
-			pool.Submit([&entry, &options, &progress, input, output] {
+			pool.Submit([&entry, &options, &budget, &progress, input, output] {
 				std::string error;
-				bool written = ApplyToFile(entry, input, output, options, NULL, error);
+				bool written = ApplyToFile(entry, input, output, options, budget, NULL, error);
 				if (!written)
 					progress.Report(error);
 				progress.Advance(written);
@@ -209,11 +216,12 @@ int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 		return kExitUsage;
 	}
 
+	MemoryBudget budget(options.maxMemory > 0 ? options.maxMemory : MemoryBudget::DefaultSize());
 	if (arguments.outputFolder.empty())
-		return ApplyToOne(*entry, arguments.files[0], arguments.files[1], options);
+		return ApplyToOne(*entry, arguments.files[0], arguments.files[1], options, budget);
 	if (arguments.outputFolder == kStandardStream)
-		return ApplyToOne(*entry, arguments.files[0], kStandardStream, options);
-	return ApplyToBatch(*entry, arguments, options);
+		return ApplyToOne(*entry, arguments.files[0], kStandardStream, options, budget);
+	return ApplyToBatch(*entry, arguments, options, budget);
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "Icon.h"
 #include "IconFile.h"
 #include "ImageFile.h"
+#include "MemoryBudget.h"
 #include "Messages.h"
 #include "OutputPaths.h"
 #include "PlatformResources.h"
@@ -215,7 +216,14 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& sharedOptio
 
 	const std::string& input = arguments.input;
 	std::string error;
-	std::unique_ptr<BBitmap> source = ReadImage(input, options.limits, error);
+	// The gallery is one image and its results: it fits the budget or is refused.
+	MemoryBudget budget(options.maxMemory > 0 ? options.maxMemory : MemoryBudget::DefaultSize());
+	MemoryReservation reservation(&budget);
+	ImageLimits limits = options.limits;
+	limits.admit = [&reservation](int64 width, int64 height, std::string& why) {
+		return reservation.AcquireFor(width, height, why);
+	};
+	std::unique_ptr<BBitmap> source = ReadImage(input, limits, error);
 	if (source == NULL) {
 		ReportError(error);
 		return kExitSomeFailed;

@@ -12,6 +12,8 @@ struct HostOptions {
 	std::string addonFolder;
 	ImageLimits limits;
 	WriteOptions write;
+	// What the images of a run may take together, in bytes; 0 for MemoryBudget::DefaultSize().
+	int64 maxMemory = 0;
 };
 
 // Exit statuses of the command.

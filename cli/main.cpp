@@ -37,6 +37,11 @@ int main(int argc, char** argv)
 	app.add_option("--max-side", options.limits.maxSide, "Largest width or height accepted")
 	    ->capture_default_str()
 	    ->check(CLI::PositiveNumber);
+	app.add_option("--max-memory", options.maxMemory,
+	               "Memory the images of a run may take together, such as 8G (default: half the "
+	               "physical memory); a file that does not fit waits for others to finish")
+	    ->transform(CLI::AsSizeValue(false))
+	    ->check(CLI::PositiveNumber);
 	app.add_option("--compression", options.write.pngCompression,
 	               "PNG compression: 0 stores, 1 matches runs only (fast, suits photographs), 2 to "
 	               "9 are zlib's levels")

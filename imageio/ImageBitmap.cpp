@@ -30,6 +30,10 @@ std::unique_ptr<BBitmap> CreateImageBitmap(uint32 width, uint32 height, bool has
 		error = "the image is " + size + ", too large for one bitmap";
 		return NULL;
 	}
+	if (limits.admit && !limits.admit(width, height, error)) {
+		error = "the image of " + size + " " + error;
+		return NULL;
+	}
 
 	std::unique_ptr<BBitmap> bitmap(new (std::nothrow) BBitmap(
 	    BRect(0, 0, width - 1.0f, height - 1.0f), hasAlpha ? B_RGBA32 : B_RGB32));

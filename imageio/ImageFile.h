@@ -3,6 +3,7 @@
 #define IMAGE_FILE_H
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,10 @@ ImageKind ImageKindOfPath(const std::string& path);
 struct ImageLimits {
 	int64 maxSide = 16384;
 	int64 maxPixels = 64 * 1000 * 1000;
+	// Called with the image's size once it has passed the limits above, before its pixel
+	// memory is allocated; returning false, with `error` set, refuses the file. The caller may
+	// wait there for memory to become free.
+	std::function<bool(int64 width, int64 height, std::string& error)> admit;
 };
 
 // Reads the PNG or JPEG file at `path`, recognised by its content, into a new bitmap: B_RGBA32

@@ -259,4 +259,25 @@ TEST_P(HostileChunks, FailWithLittleMemory)
 INSTANTIATE_TEST_SUITE_P(Files, HostileChunks, ::testing::ValuesIn(kHostileFiles),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// An image that alone needs more memory than --max-memory allows is refused before it is
+// decoded, naming the option; files that each fit, but not together, wait for one another and
+// are all written.
+TEST_F(CliTest, MemoryBudget)
+{
+	RunResult refused = RunQuimbel(
+	    {"apply", "Double", SamplePath("chelsea.png"), Path("big.png"), "--max-memory", "1M"});
+	EXPECT_EQ(refused.status, 1);
+	EXPECT_EQ(refused.err, "quimbel: " + SamplePath("chelsea.png") +
+	                           ": the image of 451 x 300 pixels needs about 3 MiB, more than the 1 "
+	                           "MiB that --max-memory allows\n");
+	EXPECT_EQ(Entries(), std::vector<std::string>());
+
+	RunResult waited =
+	    RunQuimbel({"apply", "Double", SamplePath("chelsea.png"), SamplePath("astronaut.png"),
+	                SamplePath("camera.png"), SamplePath("logo.png"), "-o", Path("out"), "-j", "4",
+	                "--max-memory", "6M"});
+	EXPECT_EQ(waited.status, 0) << waited.err;
+	EXPECT_EQ(Entries(Path("out")).size(), 4u);
+}
+
 } // namespace
