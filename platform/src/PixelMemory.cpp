@@ -11,6 +11,22 @@
 #include <emmintrin.h>
 #endif
 
+// Under AddressSanitizer every block comes from the allocator it watches, so that an access past
+// the end of any bitmap, however large, is reported; the mapped and recycled blocks below would
+// hide it.
+#if defined(__SANITIZE_ADDRESS__)
+#define PIXEL_MEMORY_WATCHED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PIXEL_MEMORY_WATCHED 1
+#endif
+#endif
+#ifdef PIXEL_MEMORY_WATCHED
+static const bool kWatchedMemory = true;
+#else
+static const bool kWatchedMemory = false;
+#endif
+
 namespace BPrivate {
 
 namespace {
@@ -121,6 +137,13 @@ void* MapBlock(size_t length)
 
 void* AllocatePixelMemory(size_t bytes)
 {
+	if (kWatchedMemory) {
+		void* watched = NULL;
+		if (posix_memalign(&watched, 64, bytes == 0 ? 1 : bytes) != 0)
+			return NULL;
+		memset(watched, 0, bytes);
+		return watched;
+	}
 	if (bytes < kMappedThreshold)
 		return calloc(1, bytes == 0 ? 1 : bytes);
 
@@ -137,7 +160,7 @@ void FreePixelMemory(void* memory, size_t bytes)
 {
 	if (memory == NULL)
 		return;
-	if (bytes < kMappedThreshold) {
+	if (kWatchedMemory || bytes < kMappedThreshold) {
 		free(memory);
 		return;
 	}
