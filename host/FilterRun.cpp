@@ -2,11 +2,8 @@
 
 #include <functional>
 
-namespace {
-
-// Why `result` cannot be written as an image, or NULL when it can. A bitmap the kit made valid
-// has finite bounds and pixel memory that covers them.
-const char* CheckResult(const BBitmap& result)
+// A bitmap the kit made valid has finite bounds and pixel memory that covers them.
+const char* ResultProblem(const BBitmap& result)
 {
 	if (result.InitCheck() != B_OK || result.Bits() == NULL)
 		return "returned a bitmap without pixel memory";
@@ -16,8 +13,6 @@ const char* CheckResult(const BBitmap& result)
 	return NULL;
 }
 
-// Whether `result` is `source` or a bitmap over some of its pixel memory: the caller owns the
-// source, so such a result must never be deleted.
 bool SharesSource(const BBitmap* result, const BBitmap& source)
 {
 	if (result == &source)
@@ -30,8 +25,6 @@ bool SharesSource(const BBitmap* result, const BBitmap& source)
 	return before(bits, sourceBits + source.BitsLength()) &&
 	       before(sourceBits, bits + result->BitsLength());
 }
-
-} // namespace
 
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
                                    const std::string& file, std::string& error)
@@ -56,7 +49,7 @@ std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
 		return NULL;
 	}
 	std::unique_ptr<BBitmap> result(returned);
-	if (const char* problem = CheckResult(*result)) {
+	if (const char* problem = ResultProblem(*result)) {
 		error = file + ": filter " + DescribeFilter(entry) + " " + problem;
 		return NULL;
 	}

@@ -15,4 +15,11 @@
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
                                    const std::string& file, std::string& error);
 
+// Whether `result` is `source` or a bitmap over some of its pixel memory: the caller owns the
+// source, so such a result must never be deleted.
+bool SharesSource(const BBitmap* result, const BBitmap& source);
+
+// Why `result` cannot be written as an image ("returned a bitmap ..."), or NULL when it can.
+const char* ResultProblem(const BBitmap& result);
+
 #endif // FILTER_RUN_H

@@ -12,6 +12,11 @@
 #include <SupportDefs.h>
 
 class BView;
+class BBitmap;
+
+namespace BPrivate {
+BBitmap* AdoptSharedBitmap(int descriptor, BRect bounds, color_space space, bool writable);
+}
 
 class BBitmap {
 public:
@@ -52,10 +57,17 @@ public:
 	static const int64 kMaxBitsLength = INT32_MAX;
 
 private:
+	friend BBitmap* BPrivate::AdoptSharedBitmap(int, BRect, color_space, bool);
+
 	BBitmap(const BBitmap&) = delete;
 	BBitmap& operator=(const BBitmap&) = delete;
 
+	// Over the shared memory `descriptor`; see SharedBitmap.h.
+	BBitmap(BRect bounds, color_space space, int descriptor, bool writable);
+
+	status_t _Layout(int64& bytesPerRow, size_t& length) const;
 	status_t _Allocate();
+	status_t _Adopt(int descriptor, bool writable);
 
 	BRect fBounds;
 	color_space fColorSpace;

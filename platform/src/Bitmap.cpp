@@ -17,6 +17,13 @@ BBitmap::BBitmap(BRect bounds, color_space space, bool acceptsViews, bool /*need
 	fInitStatus = _Allocate();
 }
 
+BBitmap::BBitmap(BRect bounds, color_space space, int descriptor, bool writable)
+    : fBounds(bounds), fColorSpace(space), fAcceptsViews(false), fInitStatus(B_NO_INIT),
+      fBits(NULL), fBitsLength(0), fBytesPerRow(0), fLockOwner(std::thread::id()), fLockCount(0)
+{
+	fInitStatus = _Adopt(descriptor, writable);
+}
+
 BBitmap::~BBitmap()
 {
 	for (BView* view : fChildren)
@@ -24,7 +31,7 @@ BBitmap::~BBitmap()
 	FreePixelMemory(fBits, fBitsLength);
 }
 
-status_t BBitmap::_Allocate()
+status_t BBitmap::_Layout(int64& bytesPerRowOut, size_t& lengthOut) const
 {
 	if (!std::isfinite(fBounds.left) || !std::isfinite(fBounds.top) ||
 	    !std::isfinite(fBounds.right) || !std::isfinite(fBounds.bottom))
@@ -48,11 +55,38 @@ status_t BBitmap::_Allocate()
 	if (bytesPerRow > kMaxBitsLength || height > kMaxBitsLength / bytesPerRow)
 		return B_NO_MEMORY;
 
-	size_t length = static_cast<size_t>(bytesPerRow * height);
+	bytesPerRowOut = bytesPerRow;
+	lengthOut = static_cast<size_t>(bytesPerRow * height);
+	return B_OK;
+}
+
+status_t BBitmap::_Allocate()
+{
+	int64 bytesPerRow = 0;
+	size_t length = 0;
+	status_t status = _Layout(bytesPerRow, length);
+	if (status != B_OK)
+		return status;
 	void* bits = AllocatePixelMemory(length);
 	if (bits == NULL)
 		return B_NO_MEMORY;
 
+	fBits = bits;
+	fBitsLength = length;
+	fBytesPerRow = static_cast<int32>(bytesPerRow);
+	return B_OK;
+}
+
+status_t BBitmap::_Adopt(int descriptor, bool writable)
+{
+	int64 bytesPerRow = 0;
+	size_t length = 0;
+	status_t status = _Layout(bytesPerRow, length);
+	if (status != B_OK)
+		return status;
+	void* bits = BPrivate::AdoptSharedPixelMemory(descriptor, length, writable);
+	if (bits == NULL)
+		return B_BAD_VALUE;
 	fBits = bits;
 	fBitsLength = length;
 	fBytesPerRow = static_cast<int32>(bytesPerRow);

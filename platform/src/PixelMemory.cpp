@@ -1,11 +1,17 @@
 #include "PixelMemory.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include <map>
+
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -133,10 +139,89 @@ void* MapBlock(size_t length)
 	return memory;
 }
 
+// Shared blocks by their start: the descriptor of each and its mapped length.
+struct SharedBlock {
+	int descriptor;
+	size_t length;
+};
+
+std::atomic<bool> sShared(false);
+std::mutex sSharedLock;
+std::map<const void*, SharedBlock> sSharedBlocks;
+
+void RememberShared(void* memory, int descriptor, size_t length)
+{
+	std::lock_guard<std::mutex> lock(sSharedLock);
+	sSharedBlocks[memory] = SharedBlock{descriptor, length};
+}
+
+// Forgets the block at `memory` and gives what it was; false when it is no shared block.
+bool ForgetShared(void* memory, SharedBlock& block)
+{
+	std::lock_guard<std::mutex> lock(sSharedLock);
+	auto found = sSharedBlocks.find(memory);
+	if (found == sSharedBlocks.end())
+		return false;
+	block = found->second;
+	sSharedBlocks.erase(found);
+	return true;
+}
+
+// A new shared block, sealed against changes of size so that whoever maps it can rely on its
+// length. Fresh memfd pages read as zero.
+void* AllocateShared(size_t bytes)
+{
+	size_t length = bytes == 0 ? 1 : bytes;
+	int descriptor = memfd_create("quimbel-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+	if (descriptor < 0)
+		return NULL;
+	if (ftruncate(descriptor, (off_t)length) != 0 ||
+	    fcntl(descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+		close(descriptor);
+		return NULL;
+	}
+	void* memory = mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+	if (memory == MAP_FAILED) {
+		close(descriptor);
+		return NULL;
+	}
+	RememberShared(memory, descriptor, length);
+	return memory;
+}
+
 } // namespace
+
+void SharePixelMemory(bool share)
+{
+	sShared.store(share);
+}
+
+int SharedPixelMemory(const void* memory)
+{
+	std::lock_guard<std::mutex> lock(sSharedLock);
+	auto found = sSharedBlocks.find(memory);
+	return found == sSharedBlocks.end() ? -1 : found->second.descriptor;
+}
+
+void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable)
+{
+	struct stat status;
+	int seals = fcntl(descriptor, F_GET_SEALS);
+	if (length == 0 || seals < 0 || (seals & F_SEAL_SHRINK) == 0 ||
+	    fstat(descriptor, &status) != 0 || (size_t)status.st_size < length)
+		return NULL;
+	int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
+	void* memory = mmap(NULL, length, protection, MAP_SHARED, descriptor, 0);
+	if (memory == MAP_FAILED)
+		return NULL;
+	RememberShared(memory, descriptor, length);
+	return memory;
+}
 
 void* AllocatePixelMemory(size_t bytes)
 {
+	if (sShared.load())
+		return AllocateShared(bytes);
 	if (kWatchedMemory) {
 		void* watched = NULL;
 		if (posix_memalign(&watched, 64, bytes == 0 ? 1 : bytes) != 0)
@@ -160,6 +245,12 @@ void FreePixelMemory(void* memory, size_t bytes)
 {
 	if (memory == NULL)
 		return;
+	SharedBlock shared;
+	if (ForgetShared(memory, shared)) {
+		munmap(memory, shared.length);
+		close(shared.descriptor);
+		return;
+	}
 	if (kWatchedMemory || bytes < kMappedThreshold) {
 		free(memory);
 		return;

@@ -12,6 +12,18 @@ namespace BPrivate {
 void* AllocatePixelMemory(size_t bytes);
 void FreePixelMemory(void* memory, size_t bytes);
 
+// With sharing on, every new block is an anonymous shared-memory file (memfd) mapped into this
+// process, which another process can map too: SharedPixelMemory() gives its descriptor.
+void SharePixelMemory(bool share);
+// The descriptor of the shared block that starts at `memory`, or -1 when it is none.
+int SharedPixelMemory(const void* memory);
+// Maps `length` bytes of the shared-memory file `descriptor`, which must be sealed against
+// shrinking, as a block of this process, and takes the descriptor over: FreePixelMemory()
+// unmaps and closes it. Returns NULL, leaving the descriptor to the caller, when the file is not
+// sealed, is shorter than `length` or cannot be mapped. Without `writable` the block is
+// read-only: a write to it stops the process.
+void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable);
+
 } // namespace BPrivate
 
 #endif // PIXEL_MEMORY_H

@@ -1,0 +1,295 @@
+#include "AddonWorker.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <seccomp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <SharedBitmap.h>
+
+#include "WorkerChannel.h"
+
+extern char** environ;
+
+namespace {
+
+// How a signal that ended a worker is named to the user.
+std::string SignalName(int signal)
+{
+	switch (signal) {
+	case SIGSEGV:
+		return "segmentation fault";
+	case SIGBUS:
+		return "bus error";
+	case SIGABRT:
+		return "aborted";
+	case SIGFPE:
+		return "arithmetic error";
+	case SIGILL:
+		return "illegal instruction";
+	case SIGKILL:
+		return "killed";
+	default:
+		return "signal " + std::to_string(signal);
+	}
+}
+
+std::string FailureText(const WorkerMessage& message)
+{
+	switch (message.failure) {
+	case kFailureNoImage:
+		return "produced no image";
+	case kFailureException:
+		return "raised an exception";
+	case kFailureOutOfMemory:
+		return "ran out of memory";
+	case kFailureReturnedSource:
+		return "returned its source image instead of a new one";
+	default:
+		return message.text;
+	}
+}
+
+} // namespace
+
+struct AddonWorker::Answer {
+	WorkerMessage message;
+	int descriptor = -1;
+};
+
+std::string WorkerProgramPath()
+{
+	char buffer[PATH_MAX];
+	ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+	if (length <= 0)
+		return "quimbel-worker";
+	std::string program(buffer, length);
+	return program.substr(0, program.rfind('/') + 1) + "quimbel-worker";
+}
+
+AddonWorker::AddonWorker(pid_t process, int socket, int output, const WorkerLimits& limits)
+    : fProcess(process), fSocket(socket), fOutput(output), fLimits(limits), fId(0),
+      fLandlocked(false)
+{
+}
+
+AddonWorker::~AddonWorker()
+{
+	_Stop();
+}
+
+std::unique_ptr<AddonWorker> AddonWorker::Start(const std::string& path, const WorkerLimits& limits,
+                                                const OutputSink& output, std::string& error)
+{
+	int sockets[2];
+	int pipes[2];
+	if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) {
+		error = std::string("cannot start a worker: ") + strerror(errno);
+		return NULL;
+	}
+	if (pipe2(pipes, O_CLOEXEC) != 0) {
+		error = std::string("cannot start a worker: ") + strerror(errno);
+		close(sockets[0]);
+		close(sockets[1]);
+		return NULL;
+	}
+	std::string program = WorkerProgramPath();
+	std::vector<char*> arguments = {const_cast<char*>(program.c_str()),
+	                                const_cast<char*>(path.c_str()), NULL};
+	pid_t process = fork();
+	if (process == 0) {
+		// Only async-signal-safe calls between fork and exec: the host may have threads.
+		int null = open("/dev/null", O_RDONLY);
+		dup2(null, STDIN_FILENO);
+		dup2(pipes[1], STDOUT_FILENO);
+		dup2(sockets[1], kWorkerSocket);
+		if (limits.addressSpace > 0) {
+			struct rlimit limit = {(rlim_t)limits.addressSpace, (rlim_t)limits.addressSpace};
+			setrlimit(RLIMIT_AS, &limit);
+		}
+		execve(program.c_str(), arguments.data(), environ);
+		_exit(127);
+	}
+	close(sockets[1]);
+	close(pipes[1]);
+	if (process < 0) {
+		error = std::string("cannot start a worker: ") + strerror(errno);
+		close(sockets[0]);
+		close(pipes[0]);
+		return NULL;
+	}
+
+	std::unique_ptr<AddonWorker> worker(new AddonWorker(process, sockets[0], pipes[0], limits));
+	Answer answer;
+	if (!worker->_Await(answer, output, error))
+		return NULL;
+	if (answer.message.kind != kWorkerLoaded) {
+		error = answer.message.kind == kWorkerFailed ? answer.message.text
+		                                             : "the worker answered out of turn";
+		return NULL;
+	}
+	answer.message.name[sizeof(answer.message.name) - 1] = '\0';
+	worker->fId = answer.message.id;
+	worker->fName = answer.message.name;
+	worker->fLandlocked = answer.message.failure == 0;
+	return worker;
+}
+
+std::unique_ptr<BBitmap> AddonWorker::Run(const BBitmap& source, const OutputSink& output,
+                                          std::string& error)
+{
+	int descriptor = BPrivate::SharedBitmapDescriptor(source);
+	if (descriptor < 0) {
+		error = "cannot hand the image to the worker: its pixels are not shared";
+		return NULL;
+	}
+	if (!IsAlive()) {
+		error = "has no worker to run in";
+		return NULL;
+	}
+	WorkerMessage request = {};
+	request.kind = kWorkerRun;
+	request.space = source.ColorSpace();
+	BRect bounds = source.Bounds();
+	request.left = bounds.left;
+	request.top = bounds.top;
+	request.right = bounds.right;
+	request.bottom = bounds.bottom;
+	// The worker gets a descriptor that only reads: it cannot change the host's image.
+	std::string readOnlyPath = "/proc/self/fd/" + std::to_string(descriptor);
+	int readOnly = open(readOnlyPath.c_str(), O_RDONLY | O_CLOEXEC);
+	if (readOnly < 0) {
+		error = std::string("cannot hand the image to the worker: ") + strerror(errno);
+		return NULL;
+	}
+	bool sent = SendWorkerMessage(fSocket, request, readOnly);
+	close(readOnly);
+	Answer answer;
+	if (!sent) {
+		error = _Ended(-1);
+		return NULL;
+	}
+	if (!_Await(answer, output, error))
+		return NULL;
+	if (answer.message.kind == kWorkerFailed) {
+		error = FailureText(answer.message);
+		return NULL;
+	}
+	if (answer.message.kind != kWorkerResult || answer.descriptor < 0) {
+		error = "answered out of turn";
+		_Stop();
+		return NULL;
+	}
+	BRect resultBounds(answer.message.left, answer.message.top, answer.message.right,
+	                   answer.message.bottom);
+	std::unique_ptr<BBitmap> result(BPrivate::AdoptSharedBitmap(
+	    answer.descriptor, resultBounds, (color_space)answer.message.space, true));
+	if (result == NULL) {
+		close(answer.descriptor);
+		error = "returned a bitmap whose pixels do not match its bounds";
+		return NULL;
+	}
+	return result;
+}
+
+// Waits for the worker's next message, passing on what it prints meanwhile. When the worker
+// ends, is stopped for taking too long, or sends no whole message, returns false with `error`.
+bool AddonWorker::_Await(Answer& answer, const OutputSink& output, std::string& error)
+{
+	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(fLimits.timeoutSeconds);
+	struct pollfd streams[2] = {{fSocket, POLLIN, 0}, {fOutput, POLLIN, 0}};
+	for (;;) {
+		auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+		    deadline - std::chrono::steady_clock::now());
+		if (left.count() <= 0) {
+			_Stop();
+			error = "was stopped after " + std::to_string(fLimits.timeoutSeconds) + " s";
+			return false;
+		}
+		int ready = poll(streams, streams[1].fd >= 0 ? 2 : 1, (int)left.count());
+		if (ready < 0 && errno != EINTR) {
+			error = std::string("cannot hear from the worker: ") + strerror(errno);
+			_Stop();
+			return false;
+		}
+		if (ready <= 0)
+			continue;
+		if (streams[1].fd >= 0 && streams[1].revents != 0) {
+			char buffer[65536];
+			ssize_t count = read(fOutput, buffer, sizeof(buffer));
+			if (count > 0 && output)
+				output(buffer, count);
+			if (count > 0)
+				continue;
+			streams[1].fd = -1;
+		}
+		if (streams[0].revents == 0)
+			continue;
+		if (!ReceiveWorkerMessage(fSocket, answer.message, answer.descriptor)) {
+			error = _Ended(-1);
+			return false;
+		}
+		if (answer.message.kind == kWorkerForbidden) {
+			error = _Ended(answer.message.call);
+			return false;
+		}
+		// What the worker printed before it answered is all in the pipe now.
+		char buffer[65536];
+		ssize_t count;
+		while (streams[1].fd >= 0 && poll(&streams[1], 1, 0) > 0 &&
+		       (count = read(fOutput, buffer, sizeof(buffer))) > 0) {
+			if (output)
+				output(buffer, count);
+		}
+		return true;
+	}
+}
+
+// Reaps a worker that has ended and says how it ended.
+std::string AddonWorker::_Ended(int forbiddenCall)
+{
+	int status = 0;
+	pid_t process = fProcess;
+	if (forbiddenCall < 0)
+		kill(process, SIGKILL);
+	fProcess = -1;
+	while (waitpid(process, &status, 0) < 0 && errno == EINTR) {
+	}
+	close(fSocket);
+	close(fOutput);
+	fSocket = -1;
+	fOutput = -1;
+	if (forbiddenCall >= 0) {
+		char* name = seccomp_syscall_resolve_num_arch(SCMP_ARCH_NATIVE, forbiddenCall);
+		std::string call = name != NULL ? name : "system call " + std::to_string(forbiddenCall);
+		free(name);
+		return "was stopped for calling " + call;
+	}
+	if (WIFSIGNALED(status))
+		return "crashed (" + SignalName(WTERMSIG(status)) + ")";
+	return "exited";
+}
+
+void AddonWorker::_Stop()
+{
+	if (fProcess <= 0)
+		return;
+	kill(fProcess, SIGKILL);
+	while (waitpid(fProcess, NULL, 0) < 0 && errno == EINTR) {
+	}
+	fProcess = -1;
+	close(fSocket);
+	close(fOutput);
+	fSocket = -1;
+	fOutput = -1;
+}

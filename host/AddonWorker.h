@@ -1,0 +1,69 @@
+// A worker process that runs one add-on's filter, so that whatever the add-on does (crash, hang,
+// exit, call what it should not) costs one request and never the host. See WorkerProtocol.h.
+#ifndef ADDON_WORKER_H
+#define ADDON_WORKER_H
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <sys/types.h>
+
+#include <Bitmap.h>
+
+struct WorkerLimits {
+	// The address space the worker may take, in bytes; 0 for no limit.
+	int64 addressSpace = 0;
+	// How long loading the add-on or one Run may take, in seconds.
+	int timeoutSeconds = 60;
+};
+
+// Receives what the add-on prints on standard output, as it comes.
+typedef std::function<void(const char* data, size_t size)> OutputSink;
+
+class AddonWorker {
+public:
+	// Starts a worker for the add-on file at `path` and waits until it has loaded the add-on
+	// and made its filter object. Returns NULL with `error` when the worker cannot be started or
+	// the add-on does not load; `error` then says what happened, without the path.
+	static std::unique_ptr<AddonWorker> Start(const std::string& path, const WorkerLimits& limits,
+	                                          const OutputSink& output, std::string& error);
+	// Ends the worker.
+	~AddonWorker();
+
+	int32 Id() const { return fId; }
+	const std::string& Name() const { return fName; }
+	// Whether the kernel confined the worker's files with Landlock.
+	bool Landlocked() const { return fLandlocked; }
+	// False once the worker has failed; it takes no more requests then.
+	bool IsAlive() const { return fProcess > 0; }
+
+	// Runs the filter on `source`, whose pixels must be shared (see SharedBitmap.h). Returns the
+	// result, owned by the caller, or NULL with `error` saying what went wrong ("returned no
+	// image", "crashed (segmentation fault)", "was stopped after 60 s", ...).
+	std::unique_ptr<BBitmap> Run(const BBitmap& source, const OutputSink& output,
+	                             std::string& error);
+
+private:
+	AddonWorker(pid_t process, int socket, int output, const WorkerLimits& limits);
+	AddonWorker(const AddonWorker&) = delete;
+	AddonWorker& operator=(const AddonWorker&) = delete;
+
+	struct Answer;
+	bool _Await(Answer& answer, const OutputSink& output, std::string& error);
+	std::string _Ended(int forbiddenCall);
+	void _Stop();
+
+	pid_t fProcess;
+	int fSocket;
+	int fOutput;
+	WorkerLimits fLimits;
+	int32 fId;
+	std::string fName;
+	bool fLandlocked;
+};
+
+// The worker program beside the running program.
+std::string WorkerProgramPath();
+
+#endif // ADDON_WORKER_H

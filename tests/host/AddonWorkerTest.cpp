@@ -1,0 +1,154 @@
+// Add-ons run in sandboxed worker processes: every way an add-on can misbehave costs that one
+// request, named as what happened, and the host goes on; good add-ons give what they give in
+// this process.
+#include <filesystem>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <SharedBitmap.h>
+
+#include "AddonWorker.h"
+#include "TestSupport.h"
+
+namespace {
+
+std::string Misbehaving(const std::string& name)
+{
+	return FixturePath("misbehaving/" + name);
+}
+
+// A source whose pixels the worker can map.
+BitmapPtr SharedSource(int32 width, int32 height)
+{
+	BPrivate::SetSharedBitmaps(true);
+	BitmapPtr source = MakeBitmap(width, height, B_RGBA32);
+	BPrivate::SetSharedBitmaps(false);
+	FillRandom(source.get(), 7);
+	return source;
+}
+
+struct Misbehaviour {
+	const char* addon;
+	// What the worker's failure is called, at loading or at running.
+	const char* onStart;
+	const char* onRun;
+};
+
+void PrintTo(const Misbehaviour& row, std::ostream* out)
+{
+	*out << row.addon;
+}
+
+const Misbehaviour kMisbehaviours[] = {
+    {"CrashOnLoad", "crashed (segmentation fault)", NULL},
+    {"CrashInInstantiate", "crashed (segmentation fault)", NULL},
+    {"CrashInRun", NULL, "crashed (segmentation fault)"},
+    {"HangInRun", NULL, "was stopped after 2 s"},
+    {"ExitInRun", NULL, "exited"},
+    {"ThrowInRun", NULL, "raised an exception"},
+    {"OpenInRun", NULL, "was stopped for calling openat"},
+    {"SocketInRun", NULL, "was stopped for calling socket"},
+    {"ExecInRun", NULL, "was stopped for calling execve"},
+    {"AllocateInRun", NULL, "ran out of memory"},
+};
+
+class MisbehavingAddon : public testing::TestWithParam<Misbehaviour> {};
+
+// The failure is reported as what it was, and a new worker for a good add-on still works.
+TEST_P(MisbehavingAddon, CostsOneRequest)
+{
+	const Misbehaviour& row = GetParam();
+	WorkerLimits limits;
+	limits.timeoutSeconds = 2;
+	limits.addressSpace = (int64)1 << 30;
+	std::string error;
+	std::unique_ptr<AddonWorker> worker =
+	    AddonWorker::Start(Misbehaving(row.addon), limits, OutputSink(), error);
+	if (row.onStart != NULL) {
+		EXPECT_EQ(worker, nullptr);
+		EXPECT_EQ(error, row.onStart);
+	} else {
+		ASSERT_NE(worker, nullptr) << error;
+		EXPECT_EQ(worker->Name(), "Misbehaving");
+		BitmapPtr source = SharedSource(16, 8);
+		EXPECT_EQ(worker->Run(*source, OutputSink(), error), nullptr);
+		EXPECT_EQ(error, row.onRun);
+	}
+
+	std::unique_ptr<AddonWorker> good =
+	    AddonWorker::Start(AddonPath("CopyThrough"), limits, OutputSink(), error);
+	ASSERT_NE(good, nullptr) << error;
+	BitmapPtr source = SharedSource(5, 3);
+	std::unique_ptr<BBitmap> copy = good->Run(*source, OutputSink(), error);
+	ASSERT_NE(copy, nullptr) << error;
+	EXPECT_EQ(Words(*copy), Words(*source));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, MisbehavingAddon, testing::ValuesIn(kMisbehaviours),
+                         [](const testing::TestParamInfo<Misbehaviour>& info) {
+	                         return std::string(info.param.addon);
+                         });
+
+// An add-on's constructor cannot write a file: the worker may write nowhere.
+TEST(AddonWorker, LoadingWritesNothing)
+{
+	std::string written = FixturePath("written-by-an-add-on");
+	std::filesystem::remove(written);
+	std::string error;
+	std::unique_ptr<AddonWorker> worker =
+	    AddonWorker::Start(Misbehaving("WriteOnLoad"), WorkerLimits(), OutputSink(), error);
+	ASSERT_NE(worker, nullptr) << error;
+	EXPECT_TRUE(worker->Landlocked());
+	EXPECT_FALSE(std::filesystem::exists(written));
+}
+
+// What an add-on prints reaches the host whole and in order, however much it is.
+TEST(AddonWorker, PassesOnWhatTheAddonPrints)
+{
+	std::string error;
+	std::unique_ptr<AddonWorker> worker =
+	    AddonWorker::Start(Misbehaving("PrintInRun"), WorkerLimits(), OutputSink(), error);
+	ASSERT_NE(worker, nullptr) << error;
+	size_t printed = 0;
+	bool onlyLines = true;
+	OutputSink count = [&](const char* data, size_t size) {
+		for (size_t i = 0; i < size; i++, printed++)
+			onlyLines = onlyLines && data[i] == ((printed + 1) % (1 << 20) == 0 ? '\n' : 'x');
+	};
+	BitmapPtr source = SharedSource(4, 4);
+	EXPECT_NE(worker->Run(*source, count, error), nullptr) << error;
+	EXPECT_EQ(printed, (size_t)1 << 30);
+	EXPECT_TRUE(onlyLines);
+}
+
+// Each of the nine add-ons gives, through a worker, the very bytes it gives in this process.
+TEST(AddonWorker, GivesWhatTheAddonGivesInProcess)
+{
+	BitmapPtr sample = ReadSample("chelsea.png");
+	ASSERT_NE(sample, nullptr);
+	BPrivate::SetSharedBitmaps(true);
+	BitmapPtr source = MakeBitmap(sample->Bounds(), B_RGBA32);
+	BPrivate::SetSharedBitmaps(false);
+	memcpy(source->Bits(), sample->Bits(), sample->BitsLength());
+
+	for (const std::string& file : BuiltAddonFiles()) {
+		std::string error;
+		std::unique_ptr<AddonWorker> worker =
+		    AddonWorker::Start(AddonPath(file), WorkerLimits(), OutputSink(), error);
+		ASSERT_NE(worker, nullptr) << file << ": " << error;
+		std::unique_ptr<BBitmap> remote = worker->Run(*source, OutputSink(), error);
+		FilterPtr filter = LoadFilter(file);
+		std::unique_ptr<BBitmap> local;
+		CaptureStdout([&] { local.reset(filter->Run(source.get())); });
+		ASSERT_EQ(remote == nullptr, local == nullptr) << file << ": " << error;
+		if (local == nullptr)
+			continue;
+		EXPECT_EQ(remote->Bounds(), local->Bounds()) << file;
+		EXPECT_EQ(remote->ColorSpace(), local->ColorSpace()) << file;
+		EXPECT_TRUE(Words(*remote) == Words(*local)) << file;
+	}
+}
+
+} // namespace
