@@ -206,7 +206,7 @@ int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 	}
 
 	AddonFolder folder;
-	if (!ScanAndReport(folder, options.addonFolder))
+	if (!ScanAndReport(folder, options))
 		return kExitSomeFailed;
 	std::string error;
 	std::vector<std::string> choices;

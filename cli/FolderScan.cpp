@@ -1,15 +1,44 @@
 #include "FolderScan.h"
+
+#include "MemoryBudget.h"
 #include "Messages.h"
 
-#include <cstdio>
-
-bool ScanAndReport(AddonFolder& folder, const std::string& path)
+// The address space a worker may take: the run's memory budget, and room for its code and the
+// add-on's own needs. AddressSanitizer reserves far more address space than any such limit, so
+// the sanitizer build sets none.
+static int64 WorkerAddressSpace(const HostOptions& options)
 {
+#if defined(__SANITIZE_ADDRESS__)
+	(void)options;
+	return 0;
+#else
+	const int64 kCodeAndHeap = (int64)512 * 1024 * 1024;
+	int64 budget = options.maxMemory > 0 ? options.maxMemory : MemoryBudget::DefaultSize();
+	return budget + kCodeAndHeap;
+#endif
+}
+
+WorkerLimits WorkerLimitsFor(const HostOptions& options)
+{
+	WorkerLimits limits;
+	limits.addressSpace = WorkerAddressSpace(options);
+	limits.timeoutSeconds = options.timeoutSeconds;
+	return limits;
+}
+
+bool ScanAndReport(AddonFolder& folder, const HostOptions& options, bool sayIfUnconfined)
+{
+	if (!options.inProcess)
+		folder.UseWorkers(WorkerLimitsFor(options));
 	std::string error;
-	bool found = folder.Scan(path, error);
+	bool found = folder.Scan(options.addonFolder, error);
 	for (const std::string& problem : folder.Problems())
 		ReportError(problem);
 	if (!found)
 		ReportError(error);
+	if (sayIfUnconfined && folder.Unconfined()) {
+		ReportError("this kernel has no Landlock: add-ons run in workers that can still read every "
+		            "file you can (they write none)");
+	}
 	return found;
 }

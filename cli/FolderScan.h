@@ -5,10 +5,16 @@
 #include <string>
 
 #include "AddonFolder.h"
+#include "HostOptions.h"
 
-// Scans `path` into `folder`, telling standard error about every file that is not a usable
-// add-on and, when the folder gave no add-on at all, why. Returns false in that last case only;
-// what the reported files mean to the command's status is AddonFolder::ProblemsFail().
-bool ScanAndReport(AddonFolder& folder, const std::string& path);
+// Scans the add-on folder of `options` into `folder`, its add-ons in worker processes unless
+// `options.inProcess`, telling standard error about every file that is not a usable add-on and,
+// when the folder gave no add-on at all, why; with `sayIfUnconfined`, also that the kernel could
+// not confine the workers' files. Returns false when there is no add-on; what the reported files
+// mean to the command's status is AddonFolder::ProblemsFail().
+bool ScanAndReport(AddonFolder& folder, const HostOptions& options, bool sayIfUnconfined = false);
+
+// The limits of the workers that run add-ons for a command with `options`.
+WorkerLimits WorkerLimitsFor(const HostOptions& options);
 
 #endif // FOLDER_SCAN_H

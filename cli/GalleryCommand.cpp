@@ -209,8 +209,7 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& sharedOptio
 	HostOptions options = sharedOptions;
 	options.write.existing = arguments.overwrite ? Existing::kReplace : Existing::kKeep;
 	AddonFolder folder;
-	if (!ScanAndReport(folder, options.addonFolder) ||
-	    !MakeOutputFolder(arguments.outputFolder, "output") ||
+	if (!ScanAndReport(folder, options) || !MakeOutputFolder(arguments.outputFolder, "output") ||
 	    !ClaimOutputs(folder, arguments, options))
 		return kExitSomeFailed;
 

@@ -14,6 +14,10 @@ struct HostOptions {
 	WriteOptions write;
 	// What the images of a run may take together, in bytes; 0 for MemoryBudget::DefaultSize().
 	int64 maxMemory = 0;
+	// Add-ons load and run in this process instead of sandboxed workers: for debugging only.
+	bool inProcess = false;
+	// How long loading an add-on or one run of a filter may take in a worker, in seconds.
+	int timeoutSeconds = 60;
 };
 
 // Exit statuses of the command.

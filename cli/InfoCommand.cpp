@@ -10,6 +10,7 @@
 
 #include "AddonFolder.h"
 #include "Commands.h"
+#include "FilterRun.h"
 #include "FolderScan.h"
 #include "Icon.h"
 #include "IconFile.h"
@@ -53,7 +54,7 @@ bool ResolveAddon(const std::string& argument, const HostOptions& options, Named
 		return true;
 	}
 	if (!named.scanned) {
-		named.found = ScanAndReport(named.folder, options.addonFolder);
+		named.found = ScanAndReport(named.folder, options);
 		named.scanned = true;
 	}
 	if (!named.found) {
@@ -71,16 +72,31 @@ bool ResolveAddon(const std::string& argument, const HostOptions& options, Named
 }
 
 // Prints the id and name of the filter the add-on at `path` makes.
-bool ShowFilter(const std::string& path)
+bool ShowFilter(const std::string& path, const HostOptions& options)
 {
 	std::string error;
-	FilterPtr filter = LoadFilter(path, error);
-	if (filter == nullptr) {
-		ReportError(error);
-		return false;
+	int32 id = 0;
+	std::string name;
+	if (options.inProcess) {
+		FilterPtr filter = LoadFilter(path, error);
+		if (filter == nullptr) {
+			ReportError(error);
+			return false;
+		}
+		id = filter->id;
+		name = FilterName(*filter);
+	} else {
+		std::unique_ptr<AddonWorker> worker;
+		if (IsLoadableObject(path, error))
+			worker = AddonWorker::Start(path, WorkerLimitsFor(options), PrintOutput, error);
+		if (worker == nullptr) {
+			ReportError(error.rfind(path + ": ", 0) == 0 ? error : path + ": " + error);
+			return false;
+		}
+		id = worker->Id();
+		name = worker->Name();
 	}
-	printf("  filter id %s, name %s\n", FormatFilterId(filter->id).c_str(),
-	       QuotedText(FilterName(*filter)).c_str());
+	printf("  filter id %s, name %s\n", FormatFilterId(id).c_str(), QuotedText(name).c_str());
 	return true;
 }
 
@@ -113,7 +129,7 @@ bool WriteIcons(const std::string& path, const std::vector<Resource>& resources,
 
 // Shows one add-on file and writes its icons when `icons` is not NULL; returns whether
 // everything about it could be shown and written.
-bool ShowAddon(const std::string& path, IconOutput* icons)
+bool ShowAddon(const std::string& path, const HostOptions& options, IconOutput* icons)
 {
 	// The resources are read first, by a reader that trusts nothing in the file: a file that is
 	// damaged or no ELF file at all is reported without being handed to the dynamic loader.
@@ -124,7 +140,7 @@ bool ShowAddon(const std::string& path, IconOutput* icons)
 		return false;
 	}
 	printf("%s\n", Printable(path).c_str());
-	bool complete = ShowFilter(path);
+	bool complete = ShowFilter(path, options);
 	for (const Resource& resource : resources)
 		printf("  %s\n", DescribeResource(resource).c_str());
 	if (icons != NULL)
@@ -169,7 +185,7 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 				continue;
 			}
 		}
-		complete = ShowAddon(path, writeIcons ? &icons : NULL) && complete;
+		complete = ShowAddon(path, options, writeIcons ? &icons : NULL) && complete;
 	}
 	return complete ? kExitSuccess : kExitSomeFailed;
 }

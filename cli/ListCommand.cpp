@@ -14,7 +14,7 @@ namespace {
 int RunList(const HostOptions& options)
 {
 	AddonFolder folder;
-	if (!ScanAndReport(folder, options.addonFolder))
+	if (!ScanAndReport(folder, options, true))
 		return kExitSomeFailed;
 
 	size_t fileWidth = 0;

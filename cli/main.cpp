@@ -3,6 +3,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <SharedBitmap.h>
+
 #include "Commands.h"
 #include "HostOptions.h"
 #include "ProcessSetup.h"
@@ -42,6 +44,13 @@ int main(int argc, char** argv)
 	               "physical memory); a file that does not fit waits for others to finish")
 	    ->transform(CLI::AsSizeValue(false))
 	    ->check(CLI::PositiveNumber);
+	app.add_flag("--in-process", options.inProcess,
+	             "Load and run add-ons in this process, without workers or sandbox (for debugging "
+	             "an add-on; unsafe)");
+	app.add_option("--timeout", options.timeoutSeconds,
+	               "Seconds an add-on may take to load or to run on one image in its worker")
+	    ->capture_default_str()
+	    ->check(CLI::Range(1, 86400));
 	app.add_option("--compression", options.write.pngCompression,
 	               "PNG compression: 0 stores, 1 matches runs only (fast, suits photographs), 2 to "
 	               "9 are zlib's levels")
@@ -62,5 +71,8 @@ int main(int argc, char** argv)
 		// Help and version end the parse successfully; everything else is a usage error.
 		return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
 	}
+	// Images handed to workers cross as descriptors of their shared pixels.
+	if (!options.inProcess)
+		BPrivate::SetSharedBitmaps(true);
 	return runner();
 }

@@ -1,5 +1,7 @@
 #include "AddonFolder.h"
 
+#include "FilterRun.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -120,20 +122,57 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 			continue;
 
 		std::string problem;
-		FilterPtr filter = LoadFilter(filePath, problem);
-		if (filter == NULL) {
-			fProblems.push_back(problem);
+		if (!IsLoadableObject(filePath, problem)) {
+			fProblems.push_back(filePath + ": " + problem);
 			continue;
 		}
-		std::string displayName = FilterName(*filter);
-		int32 id = filter->id;
-		fEntries.push_back(AddonEntry{std::move(filter), name, id, displayName});
+		if (fWorkers)
+			_LoadInWorker(filePath, name);
+		else
+			_LoadInProcess(filePath, name);
 	}
 
 	if (fEntries.empty()) {
 		error = fPath + ": no filter add-ons found";
 		return false;
 	}
+	return true;
+}
+
+void AddonFolder::UseWorkers(const WorkerLimits& limits)
+{
+	fWorkers = true;
+	fLimits = limits;
+}
+
+bool AddonFolder::_LoadInProcess(const std::string& path, const std::string& name)
+{
+	std::string problem;
+	FilterPtr filter = LoadFilter(path, problem);
+	if (filter == NULL) {
+		fProblems.push_back(problem);
+		return false;
+	}
+	std::string displayName = FilterName(*filter);
+	int32 id = filter->id;
+	fEntries.push_back(AddonEntry{std::move(filter), NULL, name, id, displayName});
+	return true;
+}
+
+bool AddonFolder::_LoadInWorker(const std::string& path, const std::string& name)
+{
+	std::string problem;
+	// Whatever the add-on prints while it is loaded goes out unchanged.
+	std::unique_ptr<AddonWorker> worker = AddonWorker::Start(path, fLimits, PrintOutput, problem);
+	if (worker == NULL) {
+		fProblems.push_back(problem.rfind(path + ": ", 0) == 0 ? problem : path + ": " + problem);
+		return false;
+	}
+	fUnconfined = fUnconfined || !worker->Landlocked();
+	int32 id = worker->Id();
+	std::string displayName = worker->Name();
+	auto workers = std::make_shared<AddonWorkers>(path, fLimits, std::move(worker));
+	fEntries.push_back(AddonEntry{NULL, workers, name, id, displayName});
 	return true;
 }
 

@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "AddonLoader.h"
+#include "AddonWorkers.h"
 
-// One loaded add-on with the filter object that the host reads and runs; the object keeps its
-// add-on loaded. A filter object may run on several threads at once.
+// One add-on of the folder. In this process it is loaded, and its filter object, which keeps it
+// loaded, may run on several threads at once; otherwise its filter runs in worker processes.
 struct AddonEntry {
 	FilterPtr filter;
+	std::shared_ptr<AddonWorkers> workers;
 	std::string fileName;
 	int32 id;
 	std::string name;
@@ -32,10 +34,18 @@ public:
 	// <program folder>/../lib/quimbel/addons.
 	static std::string DefaultPath();
 
-	// Loads every add-on file in `path` (`path` empty: DefaultPath()). Returns false and sets
-	// `error` when the folder cannot be read or holds no add-on; files that are not add-ons do not
-	// stop the scan, they are listed by Problems().
+	// From now on, add-ons are loaded and run in worker processes with `limits`, never in this
+	// one.
+	void UseWorkers(const WorkerLimits& limits);
+
+	// Loads every add-on file in `path` (`path` empty: DefaultPath()). Only ELF shared objects for
+	// this machine are loaded at all. Returns false and sets `error` when the folder cannot be read
+	// or holds no add-on; files that are not add-ons do not stop the scan, they are listed by
+	// Problems().
 	bool Scan(const std::string& path, std::string& error);
+
+	// Whether some worker ran without the kernel confining its files (no Landlock).
+	bool Unconfined() const { return fUnconfined; }
 
 	const std::string& Path() const { return fPath; }
 	// Sorted by file name.
@@ -56,6 +66,12 @@ public:
 	                        std::vector<std::string>& choices) const;
 
 private:
+	bool _LoadInProcess(const std::string& path, const std::string& name);
+	bool _LoadInWorker(const std::string& path, const std::string& name);
+
+	bool fWorkers = false;
+	WorkerLimits fLimits;
+	bool fUnconfined = false;
 	std::string fPath;
 	std::vector<AddonEntry> fEntries;
 	std::vector<std::string> fProblems;

@@ -1,6 +1,16 @@
 #include "FilterRun.h"
 
+#include <cstdio>
 #include <functional>
+#include <mutex>
+
+void PrintOutput(const char* data, size_t size)
+{
+	static std::mutex sLock;
+	std::lock_guard<std::mutex> lock(sLock);
+	fwrite(data, 1, size, stdout);
+	fflush(stdout);
+}
 
 // A bitmap the kit made valid has finite bounds and pixel memory that covers them.
 const char* ResultProblem(const BBitmap& result)
@@ -29,6 +39,14 @@ bool SharesSource(const BBitmap* result, const BBitmap& source)
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
                                    const std::string& file, std::string& error)
 {
+	if (entry.workers != NULL) {
+		std::string why;
+		std::unique_ptr<BBitmap> result = entry.workers->Run(source, PrintOutput, why);
+		if (result == NULL)
+			error = file + ": filter " + DescribeFilter(entry) + " " + why;
+		return result;
+	}
+
 	BBitmap* returned = NULL;
 	try {
 		returned = entry.filter->Run(&source);

@@ -9,11 +9,17 @@
 
 #include "AddonFolder.h"
 
-// Runs the filter of `entry` on `source`, read from `file`. Returns the result, owned by the
-// caller, or NULL with `error` naming the file and the filter when the filter produced no image,
-// raised an exception, or returned a bitmap that is not a whole 32-bit image.
+// Runs the filter of `entry` on `source`, read from `file`, in this process or in one of the
+// entry's workers, whose output goes to PrintOutput(). Returns the result, owned by the caller,
+// or NULL with `error` naming the file and the filter when the filter produced no image, raised
+// an exception, returned a bitmap that is not a whole 32-bit image or its source, or (in a
+// worker) crashed, hung, exited or was stopped by its sandbox.
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
                                    const std::string& file, std::string& error);
+
+// Writes what an add-on printed in a worker on standard output, whole: output of several
+// workers at once does not mix within one piece.
+void PrintOutput(const char* data, size_t size);
 
 // Whether `result` is `source` or a bitmap over some of its pixel memory: the caller owns the
 // source, so such a result must never be deleted.

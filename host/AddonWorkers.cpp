@@ -1,0 +1,58 @@
+#include "AddonWorkers.h"
+
+#include <cstring>
+
+#include <elf.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+AddonWorkers::AddonWorkers(const std::string& path, const WorkerLimits& limits,
+                           std::unique_ptr<AddonWorker> first)
+    : fPath(path), fLimits(limits)
+{
+	if (first != NULL)
+		fIdle.push_back(std::move(first));
+}
+
+std::unique_ptr<BBitmap> AddonWorkers::Run(const BBitmap& source, const OutputSink& output,
+                                           std::string& error)
+{
+	std::unique_ptr<AddonWorker> worker;
+	{
+		std::lock_guard<std::mutex> lock(fLock);
+		if (!fIdle.empty()) {
+			worker = std::move(fIdle.back());
+			fIdle.pop_back();
+		}
+	}
+	if (worker == NULL) {
+		worker = AddonWorker::Start(fPath, fLimits, output, error);
+		if (worker == NULL)
+			return NULL;
+	}
+	std::unique_ptr<BBitmap> result = worker->Run(source, output, error);
+	if (worker->IsAlive()) {
+		std::lock_guard<std::mutex> lock(fLock);
+		fIdle.push_back(std::move(worker));
+	}
+	return result;
+}
+
+bool IsLoadableObject(const std::string& path, std::string& error)
+{
+	int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (descriptor < 0) {
+		error = std::string("cannot read: ") + strerror(errno);
+		return false;
+	}
+	Elf64_Ehdr header;
+	ssize_t got = read(descriptor, &header, sizeof(header));
+	close(descriptor);
+	bool loadable =
+	    got == (ssize_t)sizeof(header) && memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+	    header.e_ident[EI_CLASS] == ELFCLASS64 && header.e_ident[EI_DATA] == ELFDATA2LSB &&
+	    header.e_type == ET_DYN && header.e_machine == EM_X86_64;
+	if (!loadable)
+		error = "not a loadable add-on: no shared object for this machine";
+	return loadable;
+}
