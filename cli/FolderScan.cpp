@@ -4,18 +4,12 @@
 #include "Messages.h"
 
 // The address space a worker may take: the run's memory budget, and room for its code and the
-// add-on's own needs. AddressSanitizer reserves far more address space than any such limit, so
-// the sanitizer build sets none.
+// add-on's own needs.
 static int64 WorkerAddressSpace(const HostOptions& options)
 {
-#if defined(__SANITIZE_ADDRESS__)
-	(void)options;
-	return 0;
-#else
 	const int64 kCodeAndHeap = (int64)512 * 1024 * 1024;
 	int64 budget = options.maxMemory > 0 ? options.maxMemory : MemoryBudget::DefaultSize();
 	return budget + kCodeAndHeap;
-#endif
 }
 
 WorkerLimits WorkerLimitsFor(const HostOptions& options)

@@ -12,7 +12,8 @@
 #include <Bitmap.h>
 
 struct WorkerLimits {
-	// The address space the worker may take, in bytes; 0 for no limit.
+	// The address space the worker may take, in bytes; 0 for no limit. The sanitizer build's
+	// workers have none.
 	int64 addressSpace = 0;
 	// How long loading the add-on or one Run may take, in seconds.
 	int timeoutSeconds = 60;

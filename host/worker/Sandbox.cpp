@@ -235,6 +235,8 @@ const int kRunningCalls[] = {
     SCMP_SYS(wait4),
     SCMP_SYS(clone),
     SCMP_SYS(clone3),
+    SCMP_SYS(pipe),
+    SCMP_SYS(pipe2),
 #endif
 };
 

@@ -25,10 +25,17 @@ const Misbehaviour kMisbehaviours[] = {
     {"HangInRun", "was stopped after 2 s", false},
     {"ExitInRun", "exited", false},
     {"ThrowInRun", "raised an exception", false},
+#if !defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime opens files, so a worker under it may call open (Landlock still
+    // keeps the file closed).
     {"OpenInRun", "was stopped for calling openat", false},
+#endif
     {"SocketInRun", "was stopped for calling socket", false},
     {"ExecInRun", "was stopped for calling execve", false},
+#if !defined(__SANITIZE_ADDRESS__)
+    // Only an address-space limit stops it, which a worker under AddressSanitizer cannot have.
     {"AllocateInRun", "ran out of memory", false},
+#endif
 };
 
 class Isolation : public CliTest, public testing::WithParamInterface<Misbehaviour> {
