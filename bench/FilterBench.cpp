@@ -11,7 +11,10 @@
 
 #include <Bitmap.h>
 
+#include <SharedBitmap.h>
+
 #include "AddonLoader.h"
+#include "AddonWorker.h"
 
 namespace {
 
@@ -61,6 +64,18 @@ BBitmap* SharedSource()
 BBitmap* OpaqueSource()
 {
 	static std::unique_ptr<BBitmap> source = MakeSource(true);
+	return source.get();
+}
+
+// The same random source in shared memory, which a worker process can map.
+BBitmap* WorkerSource()
+{
+	static std::unique_ptr<BBitmap> source = [] {
+		BPrivate::SetSharedBitmaps(true);
+		std::unique_ptr<BBitmap> shared = MakeSource(false);
+		BPrivate::SetSharedBitmaps(false);
+		return shared;
+	}();
 	return source.get();
 }
 
@@ -121,6 +136,29 @@ void BM_Filter(benchmark::State& state, const std::string& path, BBitmap* (*make
 	SetPixelRate(state);
 }
 
+// One Run through a worker process, as the host runs add-ons: the request, the filter in the
+// worker with the result's allocation, and the result's mapping and release in this process.
+void BM_FilterInWorker(benchmark::State& state, const std::string& path)
+{
+	std::string error;
+	std::unique_ptr<AddonWorker> worker =
+	    AddonWorker::Start(path, WorkerLimits(), OutputSink(), error);
+	if (worker == nullptr) {
+		state.SkipWithError(error.c_str());
+		return;
+	}
+	BBitmap* source = WorkerSource();
+	for (auto _ : state) {
+		std::unique_ptr<BBitmap> result = worker->Run(*source, OutputSink(), error);
+		if (result == nullptr) {
+			state.SkipWithError(error.c_str());
+			return;
+		}
+		benchmark::DoNotOptimize(result.get());
+	}
+	SetPixelRate(state);
+}
+
 // Prints, after the usual table, each benchmark's megapixels per second over memcpy's.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -168,6 +206,14 @@ int main(int argc, char** argv)
 	for (const char* name : kAddons) {
 		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
 		benchmark::RegisterBenchmark(name, BM_Filter, path, SharedSource)
+		    ->Unit(benchmark::kMillisecond)
+		    ->Repetitions(kRepetitions)
+		    ->UseRealTime();
+	}
+	for (const char* name : kAddons) {
+		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
+		benchmark::RegisterBenchmark((std::string(name) + "/worker").c_str(), BM_FilterInWorker,
+		                             path)
 		    ->Unit(benchmark::kMillisecond)
 		    ->Repetitions(kRepetitions)
 		    ->UseRealTime();

@@ -25,6 +25,7 @@ const Misbehaviour kMisbehaviours[] = {
     {"HangInRun", "was stopped after 2 s", false},
     {"ExitInRun", "exited", false},
     {"ThrowInRun", "raised an exception", false},
+    {"AbsurdBoundsInRun", "returned a bitmap without pixel memory", false},
 #if !defined(__SANITIZE_ADDRESS__)
     // The sanitizer runtime opens files, so a worker under it may call open (Landlock still
     // keeps the file closed).

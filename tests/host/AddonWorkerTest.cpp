@@ -48,6 +48,7 @@ const Misbehaviour kMisbehaviours[] = {
     {"HangInRun", NULL, "was stopped after 2 s"},
     {"ExitInRun", NULL, "exited"},
     {"ThrowInRun", NULL, "raised an exception"},
+    {"AbsurdBoundsInRun", NULL, "returned a bitmap without pixel memory"},
 #if !defined(__SANITIZE_ADDRESS__)
     // The sanitizer runtime opens files, so a worker under it may call open (Landlock still
     // keeps the file closed).
