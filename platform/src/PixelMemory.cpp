@@ -180,7 +180,8 @@ void* AllocateShared(size_t bytes)
 		close(descriptor);
 		return NULL;
 	}
-	void* memory = mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+	void* memory =
+	    mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, descriptor, 0);
 	if (memory == MAP_FAILED) {
 		close(descriptor);
 		return NULL;
