@@ -110,8 +110,8 @@ std::string WorkerProgramPath()
 }
 
 AddonWorker::AddonWorker(pid_t process, int socket, int output, const WorkerLimits& limits)
-    : fProcess(process), fSocket(socket), fOutput(output), fLimits(limits), fId(0),
-      fLandlocked(false)
+    : fMemory(std::make_shared<LentMemory>()), fProcess(process), fSocket(socket), fOutput(output),
+      fLimits(limits), fId(0), fLandlocked(false)
 {
 }
 
@@ -216,8 +216,20 @@ std::unique_ptr<BBitmap> AddonWorker::Run(const BBitmap& source, const OutputSin
 		error = _Ended(-1);
 		return NULL;
 	}
-	if (!_Await(answer, output, error))
+	if (!_Await(answer, output, error)) {
+		fMemory->EndRequest();
 		return NULL;
+	}
+	// Whatever the worker does not hand over as its result it no longer needs.
+	std::unique_ptr<BBitmap> result = _TakeResult(answer, error);
+	fMemory->EndRequest();
+	return result;
+}
+
+std::unique_ptr<BBitmap> AddonWorker::_TakeResult(Answer& answer, std::string& error)
+{
+	if (answer.message.kind != kWorkerResult && answer.descriptor >= 0)
+		close(answer.descriptor);
 	if (answer.message.kind == kWorkerFailed) {
 		error = FailureText(answer.message);
 		return NULL;
@@ -229,11 +241,10 @@ std::unique_ptr<BBitmap> AddonWorker::Run(const BBitmap& source, const OutputSin
 	}
 	BRect resultBounds(answer.message.left, answer.message.top, answer.message.right,
 	                   answer.message.bottom);
-	std::unique_ptr<BBitmap> result(BPrivate::AdoptSharedBitmap(
-	    answer.descriptor, resultBounds, (color_space)answer.message.space, true));
+	std::unique_ptr<BBitmap> result(
+	    fMemory->Claim(answer.descriptor, resultBounds, (color_space)answer.message.space));
 	if (result == NULL) {
-		close(answer.descriptor);
-		error = "returned a bitmap whose pixels do not match its bounds";
+		error = "returned a bitmap whose pixels are not its own or do not match its bounds";
 		return NULL;
 	}
 	return result;
@@ -280,6 +291,12 @@ bool AddonWorker::_Await(Answer& answer, const OutputSink& output, std::string& 
 			error = _Ended(answer.message.call);
 			return false;
 		}
+		if (answer.message.kind == kWorkerAllocate) {
+			if (answer.descriptor >= 0)
+				close(answer.descriptor);
+			_LendBlock(answer.message.length);
+			continue;
+		}
 		// What the worker printed before it answered is all in the pipe now.
 		char buffer[65536];
 		ssize_t count;
@@ -290,6 +307,20 @@ bool AddonWorker::_Await(Answer& answer, const OutputSink& output, std::string& 
 		}
 		return true;
 	}
+}
+
+// Answers a worker's request for memory; a block that cannot be had is answered without a
+// descriptor, which the worker takes as memory it could not get.
+void AddonWorker::_LendBlock(uint64 length)
+{
+	WorkerMessage answer = {};
+	answer.kind = kWorkerBlock;
+	int descriptor = length > 0 && length <= (uint64)BBitmap::kMaxBitsLength
+	                     ? fMemory->Lend((size_t)length)
+	                     : -1;
+	SendWorkerMessage(fSocket, answer, descriptor);
+	if (descriptor >= 0)
+		close(descriptor);
 }
 
 // Reaps a worker that has ended and says how it ended.

@@ -11,6 +11,8 @@
 
 #include <Bitmap.h>
 
+#include "LentMemory.h"
+
 struct WorkerLimits {
 	// The address space the worker may take, in bytes; 0 for no limit. The sanitizer build's
 	// workers have none.
@@ -52,9 +54,12 @@ private:
 
 	struct Answer;
 	bool _Await(Answer& answer, const OutputSink& output, std::string& error);
+	std::unique_ptr<BBitmap> _TakeResult(Answer& answer, std::string& error);
 	std::string _Ended(int forbiddenCall);
+	void _LendBlock(uint64 length);
 	void _Stop();
 
+	std::shared_ptr<LentMemory> fMemory;
 	pid_t fProcess;
 	int fSocket;
 	int fOutput;

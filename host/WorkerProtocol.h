@@ -6,6 +6,10 @@
 //   host:   kRun (the source's layout) + the source's descriptor
 //   worker: kResult (the result's layout) + the result's descriptor, or kFailed
 //
+// The worker's bitmaps take their pixels from memory the host lends: at any time before it
+// answers, the worker may send kAllocate (a length), and the host answers kBlock + the
+// descriptor of a zero-filled shared-memory file of that length.
+//
 // A worker stopped by its sandbox first sends kForbidden with the call it tried, when it can.
 #ifndef WORKER_PROTOCOL_H
 #define WORKER_PROTOCOL_H
@@ -22,6 +26,8 @@ enum WorkerMessageKind : uint32 {
 	kWorkerResult,
 	kWorkerFailed,
 	kWorkerForbidden,
+	kWorkerAllocate,
+	kWorkerBlock,
 };
 
 // Why a worker gives no result.
@@ -54,6 +60,8 @@ struct WorkerMessage {
 	uint32 failure;
 	int32 call;
 	char text[160];
+	// kWorkerAllocate: the bytes asked for.
+	uint64 length;
 };
 
 #endif // WORKER_PROTOCOL_H

@@ -23,6 +23,24 @@
 
 namespace {
 
+// Asks the host for the memory of a new bitmap; see WorkerProtocol.h.
+int BorrowBlock(size_t length)
+{
+	WorkerMessage request = {};
+	request.kind = kWorkerAllocate;
+	request.length = length;
+	WorkerMessage answer;
+	int descriptor = -1;
+	if (!SendWorkerMessage(kWorkerSocket, request) ||
+	    !ReceiveWorkerMessage(kWorkerSocket, answer, descriptor))
+		return -1;
+	if (answer.kind != kWorkerBlock && descriptor >= 0) {
+		close(descriptor);
+		return -1;
+	}
+	return descriptor;
+}
+
 bool Fail(WorkerFailure failure, const std::string& text)
 {
 	WorkerMessage message = {};
@@ -96,6 +114,7 @@ int main(int argc, char** argv)
 		return 1;
 	}
 	BPrivate::SetSharedBitmaps(true);
+	BPrivate::SetSharedMemoryProvider(BorrowBlock);
 
 	FilterPtr filter = LoadFilter(path, error);
 	fflush(stdout);

@@ -3,6 +3,7 @@
 #define _BITMAP_H
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,7 +17,9 @@ class BBitmap;
 
 namespace BPrivate {
 BBitmap* AdoptSharedBitmap(int descriptor, BRect bounds, color_space space, bool writable);
-}
+BBitmap* WrapSharedBitmap(void* mapping, int descriptor, size_t length, BRect bounds,
+                          color_space space, std::function<void()> release);
+} // namespace BPrivate
 
 class BBitmap {
 public:
@@ -58,6 +61,8 @@ public:
 
 private:
 	friend BBitmap* BPrivate::AdoptSharedBitmap(int, BRect, color_space, bool);
+	friend BBitmap* BPrivate::WrapSharedBitmap(void*, int, size_t, BRect, color_space,
+	                                           std::function<void()>);
 
 	BBitmap(const BBitmap&) = delete;
 	BBitmap& operator=(const BBitmap&) = delete;
@@ -68,6 +73,7 @@ private:
 	status_t _Layout(int64& bytesPerRow, size_t& length) const;
 	status_t _Allocate();
 	status_t _Adopt(int descriptor, bool writable);
+	status_t _Wrap(void* mapping, int descriptor, size_t length, std::function<void()> release);
 
 	BRect fBounds;
 	color_space fColorSpace;

@@ -22,6 +22,22 @@ int SharedBitmapDescriptor(const BBitmap& bitmap);
 // file does not fit.
 BBitmap* AdoptSharedBitmap(int descriptor, BRect bounds, color_space space, bool writable);
 
+// A bitmap over `mapping`, the first `length` bytes of the shared-memory file `descriptor`, both
+// kept by the caller; when the bitmap goes, `release` is called instead. Returns NULL, without
+// calling `release`, when the bounds need more than `length` bytes.
+BBitmap* WrapSharedBitmap(void* mapping, int descriptor, size_t length, BRect bounds,
+                          color_space space, std::function<void()> release);
+
+// A new shared-memory file of `length` zero bytes, sealed against changes of size, mapped at
+// `*mapping`: memory to lend to another process. Returns its descriptor, or -1; the caller owns
+// both.
+int MakeSharedMemory(size_t length, void** mapping);
+
+// In a process that borrows its shared memory, where every new bitmap's pixels come from: a
+// function that gives the descriptor of a zero-filled, sealed shared-memory file of at least the
+// length asked for, or -1.
+void SetSharedMemoryProvider(int (*provider)(size_t length));
+
 } // namespace BPrivate
 
 #endif // _SHARED_BITMAP_H

@@ -93,6 +93,23 @@ status_t BBitmap::_Adopt(int descriptor, bool writable)
 	return B_OK;
 }
 
+status_t BBitmap::_Wrap(void* mapping, int descriptor, size_t available,
+                        std::function<void()> release)
+{
+	int64 bytesPerRow = 0;
+	size_t length = 0;
+	status_t status = _Layout(bytesPerRow, length);
+	if (status != B_OK)
+		return status;
+	if (length > available)
+		return B_BAD_VALUE;
+	BPrivate::WrapSharedPixelMemory(mapping, descriptor, length, std::move(release));
+	fBits = mapping;
+	fBitsLength = length;
+	fBytesPerRow = static_cast<int32>(bytesPerRow);
+	return B_OK;
+}
+
 bool BBitmap::Lock()
 {
 	fLock.lock();

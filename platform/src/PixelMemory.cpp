@@ -6,7 +6,10 @@
 #include <cstring>
 #include <mutex>
 
+#include <functional>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -139,20 +142,70 @@ void* MapBlock(size_t length)
 	return memory;
 }
 
-// Shared blocks by their start: the descriptor of each and its mapped length.
+// Shared blocks by their start: the descriptor of each, its mapped length, and how it goes when
+// its bitmap does: back to the free blocks (this process's own), to whoever lent it, or unmapped.
 struct SharedBlock {
 	int descriptor;
 	size_t length;
+	bool own;
+	std::function<void()> release;
 };
 
 std::atomic<bool> sShared(false);
+std::atomic<SharedMemoryProvider> sProvider(nullptr);
 std::mutex sSharedLock;
 std::map<const void*, SharedBlock> sSharedBlocks;
+// This process's own shared blocks that no bitmap uses, kept mapped to be handed out again:
+// fresh shared pages cost the kernel more than clearing used ones.
+std::vector<std::pair<void*, SharedBlock>> sFreeShared;
+size_t sFreeSharedBytes = 0;
 
-void RememberShared(void* memory, int descriptor, size_t length)
+void RememberShared(void* memory, const SharedBlock& block)
 {
 	std::lock_guard<std::mutex> lock(sSharedLock);
-	sSharedBlocks[memory] = SharedBlock{descriptor, length};
+	sSharedBlocks[memory] = block;
+}
+
+void* TakeFreeShared(size_t length)
+{
+	std::lock_guard<std::mutex> lock(sSharedLock);
+	for (auto free = sFreeShared.begin(); free != sFreeShared.end(); ++free) {
+		if (free->second.length != length)
+			continue;
+		void* memory = free->first;
+		sSharedBlocks[memory] = free->second;
+		sFreeSharedBytes -= length;
+		sFreeShared.erase(free);
+		return memory;
+	}
+	return NULL;
+}
+
+// Keeps an own block for later; false when enough are kept already.
+bool KeepFreeShared(void* memory, const SharedBlock& block)
+{
+	std::lock_guard<std::mutex> lock(sSharedLock);
+	if (sFreeShared.size() >= (size_t)kCachedBlocks ||
+	    sFreeSharedBytes + block.length > kCachedBytes)
+		return false;
+	sFreeShared.push_back(std::make_pair(memory, block));
+	sFreeSharedBytes += block.length;
+	return true;
+}
+
+// A new shared-memory file of `length` bytes, sealed against changes of size so that whoever
+// maps it can rely on its length. Fresh memfd pages read as zero.
+int MakeSharedFile(size_t length)
+{
+	int descriptor = memfd_create("quimbel-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+	if (descriptor < 0)
+		return -1;
+	if (ftruncate(descriptor, (off_t)length) != 0 ||
+	    fcntl(descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+		close(descriptor);
+		return -1;
+	}
+	return descriptor;
 }
 
 // Forgets the block at `memory` and gives what it was; false when it is no shared block.
@@ -167,26 +220,29 @@ bool ForgetShared(void* memory, SharedBlock& block)
 	return true;
 }
 
-// A new shared block, sealed against changes of size so that whoever maps it can rely on its
-// length. Fresh memfd pages read as zero.
+// A shared block: a kept one cleared, one lent by the provider, or a new one. Each is mapped with
+// all its pages at once rather than a fault a page.
 void* AllocateShared(size_t bytes)
 {
 	size_t length = bytes == 0 ? 1 : bytes;
-	int descriptor = memfd_create("quimbel-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+	SharedMemoryProvider provider = sProvider.load();
+	if (provider == nullptr) {
+		void* kept = TakeFreeShared(length);
+		if (kept != NULL) {
+			memset(kept, 0, length);
+			return kept;
+		}
+	}
+	int descriptor = provider != nullptr ? provider(length) : MakeSharedFile(length);
 	if (descriptor < 0)
 		return NULL;
-	if (ftruncate(descriptor, (off_t)length) != 0 ||
-	    fcntl(descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
-		close(descriptor);
-		return NULL;
-	}
 	void* memory =
 	    mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, descriptor, 0);
 	if (memory == MAP_FAILED) {
 		close(descriptor);
 		return NULL;
 	}
-	RememberShared(memory, descriptor, length);
+	RememberShared(memory, SharedBlock{descriptor, length, provider == nullptr, nullptr});
 	return memory;
 }
 
@@ -195,6 +251,30 @@ void* AllocateShared(size_t bytes)
 void SharePixelMemory(bool share)
 {
 	sShared.store(share);
+}
+
+void SetSharedMemoryProvider(SharedMemoryProvider provider)
+{
+	sProvider.store(provider);
+}
+
+int MakeSharedMemory(size_t length, void** mapping)
+{
+	int descriptor = MakeSharedFile(length);
+	if (descriptor < 0)
+		return -1;
+	*mapping = mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+	if (*mapping == MAP_FAILED) {
+		close(descriptor);
+		return -1;
+	}
+	return descriptor;
+}
+
+void WrapSharedPixelMemory(void* memory, int descriptor, size_t length,
+                           std::function<void()> release)
+{
+	RememberShared(memory, SharedBlock{descriptor, length, false, std::move(release)});
 }
 
 int SharedPixelMemory(const void* memory)
@@ -215,7 +295,7 @@ void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable)
 	void* memory = mmap(NULL, length, protection, MAP_SHARED, descriptor, 0);
 	if (memory == MAP_FAILED)
 		return NULL;
-	RememberShared(memory, descriptor, length);
+	RememberShared(memory, SharedBlock{descriptor, length, false, nullptr});
 	return memory;
 }
 
@@ -248,6 +328,12 @@ void FreePixelMemory(void* memory, size_t bytes)
 		return;
 	SharedBlock shared;
 	if (ForgetShared(memory, shared)) {
+		if (shared.release) {
+			shared.release();
+			return;
+		}
+		if (shared.own && KeepFreeShared(memory, shared))
+			return;
 		munmap(memory, shared.length);
 		close(shared.descriptor);
 		return;

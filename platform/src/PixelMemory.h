@@ -4,6 +4,7 @@
 #define PIXEL_MEMORY_H
 
 #include <cstddef>
+#include <functional>
 
 namespace BPrivate {
 
@@ -23,6 +24,21 @@ int SharedPixelMemory(const void* memory);
 // sealed, is shorter than `length` or cannot be mapped. Without `writable` the block is
 // read-only: a write to it stops the process.
 void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable);
+
+// Where a process that borrows its shared memory (a worker) gets each new block: the descriptor
+// of a zero-filled, sealed shared-memory file of at least `length` bytes, or -1. Blocks it gives
+// are unmapped and closed when their bitmaps go, never kept.
+typedef int (*SharedMemoryProvider)(size_t length);
+void SetSharedMemoryProvider(SharedMemoryProvider provider);
+
+// A new sealed shared-memory file of `length` bytes, mapped at `*mapping`; -1 when it cannot be
+// had. The caller owns both.
+int MakeSharedMemory(size_t length, void** mapping);
+
+// Lets the `length` bytes at `memory`, a mapping of `descriptor` that the caller keeps, serve as
+// a shared block; when its bitmap goes, `release` is called instead of unmapping anything.
+void WrapSharedPixelMemory(void* memory, int descriptor, size_t length,
+                           std::function<void()> release);
 
 } // namespace BPrivate
 

@@ -26,4 +26,19 @@ BBitmap* AdoptSharedBitmap(int descriptor, BRect bounds, color_space space, bool
 	return bitmap;
 }
 
+BBitmap* WrapSharedBitmap(void* mapping, int descriptor, size_t length, BRect bounds,
+                          color_space space, std::function<void()> release)
+{
+	BBitmap* bitmap = new (std::nothrow) BBitmap(bounds, space, -1, false);
+	if (bitmap == NULL)
+		return NULL;
+	// The adopting constructor failed on the descriptor -1 and left the bitmap empty.
+	bitmap->fInitStatus = bitmap->_Wrap(mapping, descriptor, length, std::move(release));
+	if (!bitmap->IsValid()) {
+		delete bitmap;
+		return NULL;
+	}
+	return bitmap;
+}
+
 } // namespace BPrivate

@@ -1,0 +1,108 @@
+#include "LentMemory.h"
+
+#include <cstring>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <SharedBitmap.h>
+
+namespace {
+
+// Free blocks kept for later loans; more are given back to the system.
+const size_t kKeptFreeBlocks = 2;
+
+} // namespace
+
+LentMemory::~LentMemory()
+{
+	for (Block& block : fBlocks) {
+		munmap(block.mapping, block.length);
+		close(block.descriptor);
+	}
+}
+
+int LentMemory::Lend(size_t length)
+{
+	std::lock_guard<std::mutex> lock(fLock);
+	for (Block& block : fBlocks) {
+		if (block.lent || block.claimed || block.length != length)
+			continue;
+		memset(block.mapping, 0, block.length);
+		block.lent = true;
+		return dup(block.descriptor);
+	}
+	void* mapping = NULL;
+	int descriptor = BPrivate::MakeSharedMemory(length, &mapping);
+	if (descriptor < 0)
+		return -1;
+	struct stat status;
+	fstat(descriptor, &status);
+	fBlocks.push_back(
+	    Block{descriptor, mapping, length, status.st_dev, status.st_ino, true, false});
+	_Trim();
+	return dup(descriptor);
+}
+
+BBitmap* LentMemory::Claim(int descriptor, BRect bounds, color_space space)
+{
+	struct stat status;
+	bool known = fstat(descriptor, &status) == 0;
+	close(descriptor);
+	if (!known)
+		return NULL;
+	std::lock_guard<std::mutex> lock(fLock);
+	for (Block& block : fBlocks) {
+		if (!block.lent || block.device != status.st_dev || block.inode != status.st_ino)
+			continue;
+		// The bitmap keeps the blocks mapped for as long as it lives.
+		std::shared_ptr<LentMemory> owner = shared_from_this();
+		void* mapping = block.mapping;
+		BBitmap* bitmap =
+		    BPrivate::WrapSharedBitmap(mapping, block.descriptor, block.length, bounds, space,
+		                               [owner, mapping] { owner->_Return(mapping); });
+		if (bitmap == NULL)
+			return NULL;
+		block.lent = false;
+		block.claimed = true;
+		return bitmap;
+	}
+	return NULL;
+}
+
+void LentMemory::EndRequest()
+{
+	std::lock_guard<std::mutex> lock(fLock);
+	for (Block& block : fBlocks)
+		block.lent = false;
+	_Trim();
+}
+
+void LentMemory::_Return(void* mapping)
+{
+	std::lock_guard<std::mutex> lock(fLock);
+	for (Block& block : fBlocks) {
+		if (block.mapping == mapping)
+			block.claimed = false;
+	}
+	_Trim();
+}
+
+// Gives free blocks beyond the few kept back to the system, oldest first.
+void LentMemory::_Trim()
+{
+	size_t free = 0;
+	for (const Block& block : fBlocks)
+		free += !block.lent && !block.claimed ? 1 : 0;
+	for (auto block = fBlocks.begin(); block != fBlocks.end() && free > kKeptFreeBlocks;) {
+		if (block->lent || block->claimed) {
+			++block;
+			continue;
+		}
+		munmap(block->mapping, block->length);
+		close(block->descriptor);
+		block = fBlocks.erase(block);
+		free--;
+	}
+}
