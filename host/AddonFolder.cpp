@@ -115,21 +115,27 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 	closedir(folder);
 	std::sort(names.begin(), names.end());
 
+	// Every worker is started before any is waited for, so that they load their add-ons at once;
+	// the results are taken in the order of the names.
+	std::vector<Candidate> candidates;
 	for (const std::string& name : names) {
-		std::string filePath = fPath + "/" + name;
+		Candidate candidate{name, fPath + "/" + name, "", NULL};
 		struct stat status;
-		if (stat(filePath.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+		if (stat(candidate.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
 			continue;
-
-		std::string problem;
-		if (!IsLoadableObject(filePath, problem)) {
-			fProblems.push_back(filePath + ": " + problem);
-			continue;
-		}
-		if (fWorkers)
-			_LoadInWorker(filePath, name);
+		if (!IsLoadableObject(candidate.path, candidate.problem))
+			candidate.problem = candidate.path + ": " + candidate.problem;
+		else if (fWorkers)
+			candidate.worker = AddonWorker::Launch(candidate.path, fLimits, candidate.problem);
+		candidates.push_back(std::move(candidate));
+	}
+	for (Candidate& candidate : candidates) {
+		if (!candidate.problem.empty())
+			fProblems.push_back(candidate.problem);
+		else if (fWorkers)
+			_LoadInWorker(candidate);
 		else
-			_LoadInProcess(filePath, name);
+			_LoadInProcess(candidate.path, candidate.name);
 	}
 
 	if (fEntries.empty()) {
@@ -159,12 +165,13 @@ bool AddonFolder::_LoadInProcess(const std::string& path, const std::string& nam
 	return true;
 }
 
-bool AddonFolder::_LoadInWorker(const std::string& path, const std::string& name)
+bool AddonFolder::_LoadInWorker(Candidate& candidate)
 {
+	const std::string& path = candidate.path;
 	std::string problem;
 	// Whatever the add-on prints while it is loaded goes out unchanged.
-	std::unique_ptr<AddonWorker> worker = AddonWorker::Start(path, fLimits, PrintOutput, problem);
-	if (worker == NULL) {
+	std::unique_ptr<AddonWorker> worker = std::move(candidate.worker);
+	if (!worker->WaitUntilLoaded(PrintOutput, problem)) {
 		fProblems.push_back(problem.rfind(path + ": ", 0) == 0 ? problem : path + ": " + problem);
 		return false;
 	}
@@ -172,7 +179,7 @@ bool AddonFolder::_LoadInWorker(const std::string& path, const std::string& name
 	int32 id = worker->Id();
 	std::string displayName = worker->Name();
 	auto workers = std::make_shared<AddonWorkers>(path, fLimits, std::move(worker));
-	fEntries.push_back(AddonEntry{NULL, workers, name, id, displayName});
+	fEntries.push_back(AddonEntry{NULL, workers, candidate.name, id, displayName});
 	return true;
 }
 

@@ -66,8 +66,16 @@ public:
 	                        std::vector<std::string>& choices) const;
 
 private:
+	// A file of the folder on its way to being an entry or a problem.
+	struct Candidate {
+		std::string name;
+		std::string path;
+		std::string problem;
+		std::unique_ptr<AddonWorker> worker;
+	};
+
 	bool _LoadInProcess(const std::string& path, const std::string& name);
-	bool _LoadInWorker(const std::string& path, const std::string& name);
+	bool _LoadInWorker(Candidate& candidate);
 
 	bool fWorkers = false;
 	WorkerLimits fLimits;

@@ -123,6 +123,15 @@ AddonWorker::~AddonWorker()
 std::unique_ptr<AddonWorker> AddonWorker::Start(const std::string& path, const WorkerLimits& limits,
                                                 const OutputSink& output, std::string& error)
 {
+	std::unique_ptr<AddonWorker> worker = Launch(path, limits, error);
+	if (worker == NULL || !worker->WaitUntilLoaded(output, error))
+		return NULL;
+	return worker;
+}
+
+std::unique_ptr<AddonWorker> AddonWorker::Launch(const std::string& path,
+                                                 const WorkerLimits& limits, std::string& error)
+{
 	int sockets[2];
 	int pipes[2];
 	if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) {
@@ -166,20 +175,25 @@ std::unique_ptr<AddonWorker> AddonWorker::Start(const std::string& path, const W
 		return NULL;
 	}
 
-	std::unique_ptr<AddonWorker> worker(new AddonWorker(process, sockets[0], pipes[0], limits));
+	return std::unique_ptr<AddonWorker>(new AddonWorker(process, sockets[0], pipes[0], limits));
+}
+
+bool AddonWorker::WaitUntilLoaded(const OutputSink& output, std::string& error)
+{
 	Answer answer;
-	if (!worker->_Await(answer, output, error))
-		return NULL;
+	if (!_Await(answer, output, error))
+		return false;
 	if (answer.message.kind != kWorkerLoaded) {
 		error = answer.message.kind == kWorkerFailed ? answer.message.text
 		                                             : "the worker answered out of turn";
-		return NULL;
+		_Stop();
+		return false;
 	}
 	answer.message.name[sizeof(answer.message.name) - 1] = '\0';
-	worker->fId = answer.message.id;
-	worker->fName = answer.message.name;
-	worker->fLandlocked = answer.message.failure == 0;
-	return worker;
+	fId = answer.message.id;
+	fName = answer.message.name;
+	fLandlocked = answer.message.failure == 0;
+	return true;
 }
 
 std::unique_ptr<BBitmap> AddonWorker::Run(const BBitmap& source, const OutputSink& output,

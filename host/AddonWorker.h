@@ -31,6 +31,13 @@ public:
 	// the add-on does not load; `error` then says what happened, without the path.
 	static std::unique_ptr<AddonWorker> Start(const std::string& path, const WorkerLimits& limits,
 	                                          const OutputSink& output, std::string& error);
+
+	// Start() in two steps, so that several workers can load their add-ons at once: Launch()
+	// starts the process, WaitUntilLoaded() waits for its add-on and returns false, with
+	// `error`, when it does not load.
+	static std::unique_ptr<AddonWorker> Launch(const std::string& path, const WorkerLimits& limits,
+	                                           std::string& error);
+	bool WaitUntilLoaded(const OutputSink& output, std::string& error);
 	// Ends the worker.
 	~AddonWorker();
 

@@ -29,7 +29,7 @@ int LentMemory::Lend(size_t length)
 	for (Block& block : fBlocks) {
 		if (block.lent || block.claimed || block.length != length)
 			continue;
-		memset(block.mapping, 0, block.length);
+		BPrivate::ClearSharedMemory(block.mapping, block.length);
 		block.lent = true;
 		return dup(block.descriptor);
 	}
@@ -64,6 +64,9 @@ BBitmap* LentMemory::Claim(int descriptor, BRect bounds, color_space space)
 		                               [owner, mapping] { owner->_Return(mapping); });
 		if (bitmap == NULL)
 			return NULL;
+		// The host reads every pixel of a result (to encode it): its pages are mapped in one
+		// pass, not one fault each. Kernels without the request just fault them as they come.
+		madvise(mapping, block.length, MADV_POPULATE_READ);
 		block.lent = false;
 		block.claimed = true;
 		return bitmap;

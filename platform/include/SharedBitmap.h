@@ -38,6 +38,10 @@ int MakeSharedMemory(size_t length, void** mapping);
 // length asked for, or -1.
 void SetSharedMemoryProvider(int (*provider)(size_t length));
 
+// Zeroes `length` bytes of shared memory at `mapping`, page-aligned, without reading them into
+// the cache first.
+void ClearSharedMemory(void* mapping, size_t length);
+
 } // namespace BPrivate
 
 #endif // _SHARED_BITMAP_H

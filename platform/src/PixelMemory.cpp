@@ -149,7 +149,22 @@ struct SharedBlock {
 	size_t length;
 	bool own;
 	std::function<void()> release;
+	int protection = PROT_READ | PROT_WRITE;
 };
+
+// In a process that borrows its memory, the mappings of blocks whose bitmaps are gone, kept by
+// the file they map: the lender hands the same files out again, and mapping one anew costs as
+// much as a filter's pass over it.
+struct KeptMapping {
+	dev_t device;
+	ino_t inode;
+	size_t length;
+	int protection;
+	void* memory;
+};
+
+const size_t kKeptMappings = 8;
+std::vector<KeptMapping> sKeptMappings;
 
 std::atomic<bool> sShared(false);
 std::atomic<SharedMemoryProvider> sProvider(nullptr);
@@ -222,6 +237,45 @@ bool ForgetShared(void* memory, SharedBlock& block)
 
 // A shared block: a kept one cleared, one lent by the provider, or a new one. Each is mapped with
 // all its pages at once rather than a fault a page.
+// Maps `length` bytes of `descriptor`, or takes a kept mapping of the same file.
+void* MapShared(int descriptor, size_t length, int protection, bool populate)
+{
+	struct stat status;
+	if (sProvider.load() != nullptr && fstat(descriptor, &status) == 0) {
+		std::lock_guard<std::mutex> lock(sSharedLock);
+		for (auto kept = sKeptMappings.begin(); kept != sKeptMappings.end(); ++kept) {
+			if (kept->device != status.st_dev || kept->inode != status.st_ino ||
+			    kept->length != length || kept->protection != protection)
+				continue;
+			void* memory = kept->memory;
+			sKeptMappings.erase(kept);
+			return memory;
+		}
+	}
+	int flags = MAP_SHARED | (populate ? MAP_POPULATE : 0);
+	void* memory = mmap(NULL, length, protection, flags, descriptor, 0);
+	return memory == MAP_FAILED ? NULL : memory;
+}
+
+// Unmaps a block that is not this process's own, or keeps its mapping in a borrowing process.
+void UnmapShared(void* memory, const SharedBlock& block)
+{
+	struct stat status;
+	if (sProvider.load() != nullptr && fstat(block.descriptor, &status) == 0) {
+		std::lock_guard<std::mutex> lock(sSharedLock);
+		sKeptMappings.push_back(
+		    KeptMapping{status.st_dev, status.st_ino, block.length, block.protection, memory});
+		if (sKeptMappings.size() > kKeptMappings) {
+			munmap(sKeptMappings.front().memory, sKeptMappings.front().length);
+			sKeptMappings.erase(sKeptMappings.begin());
+		}
+		close(block.descriptor);
+		return;
+	}
+	munmap(memory, block.length);
+	close(block.descriptor);
+}
+
 void* AllocateShared(size_t bytes)
 {
 	size_t length = bytes == 0 ? 1 : bytes;
@@ -229,16 +283,15 @@ void* AllocateShared(size_t bytes)
 	if (provider == nullptr) {
 		void* kept = TakeFreeShared(length);
 		if (kept != NULL) {
-			memset(kept, 0, length);
+			ClearStreaming(kept, length);
 			return kept;
 		}
 	}
 	int descriptor = provider != nullptr ? provider(length) : MakeSharedFile(length);
 	if (descriptor < 0)
 		return NULL;
-	void* memory =
-	    mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, descriptor, 0);
-	if (memory == MAP_FAILED) {
+	void* memory = MapShared(descriptor, length, PROT_READ | PROT_WRITE, true);
+	if (memory == NULL) {
 		close(descriptor);
 		return NULL;
 	}
@@ -271,6 +324,11 @@ int MakeSharedMemory(size_t length, void** mapping)
 	return descriptor;
 }
 
+void ClearSharedMemory(void* memory, size_t length)
+{
+	ClearStreaming(memory, length);
+}
+
 void WrapSharedPixelMemory(void* memory, int descriptor, size_t length,
                            std::function<void()> release)
 {
@@ -292,10 +350,10 @@ void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable)
 	    fstat(descriptor, &status) != 0 || (size_t)status.st_size < length)
 		return NULL;
 	int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
-	void* memory = mmap(NULL, length, protection, MAP_SHARED, descriptor, 0);
-	if (memory == MAP_FAILED)
+	void* memory = MapShared(descriptor, length, protection, true);
+	if (memory == NULL)
 		return NULL;
-	RememberShared(memory, SharedBlock{descriptor, length, false, nullptr});
+	RememberShared(memory, SharedBlock{descriptor, length, false, nullptr, protection});
 	return memory;
 }
 
@@ -334,8 +392,7 @@ void FreePixelMemory(void* memory, size_t bytes)
 		}
 		if (shared.own && KeepFreeShared(memory, shared))
 			return;
-		munmap(memory, shared.length);
-		close(shared.descriptor);
+		UnmapShared(memory, shared);
 		return;
 	}
 	if (kWatchedMemory || bytes < kMappedThreshold) {

@@ -35,6 +35,9 @@ void SetSharedMemoryProvider(SharedMemoryProvider provider);
 // had. The caller owns both.
 int MakeSharedMemory(size_t length, void** mapping);
 
+// Zeroes `length` bytes at `memory`, page-aligned, without reading them into the cache first.
+void ClearSharedMemory(void* memory, size_t length);
+
 // Lets the `length` bytes at `memory`, a mapping of `descriptor` that the caller keeps, serve as
 // a shared block; when its bitmap goes, `release` is called instead of unmapping anything.
 void WrapSharedPixelMemory(void* memory, int descriptor, size_t length,
