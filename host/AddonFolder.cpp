@@ -127,6 +127,8 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 			candidate.problem = candidate.path + ": " + candidate.problem;
 		else if (fWorkers)
 			candidate.worker = AddonWorker::Launch(candidate.path, fLimits, candidate.problem);
+		if (fWorkers && candidate.worker == NULL && candidate.problem.rfind(candidate.path, 0) != 0)
+			candidate.problem = candidate.path + ": " + candidate.problem;
 		candidates.push_back(std::move(candidate));
 	}
 	for (Candidate& candidate : candidates) {

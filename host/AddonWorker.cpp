@@ -132,6 +132,11 @@ std::unique_ptr<AddonWorker> AddonWorker::Start(const std::string& path, const W
 std::unique_ptr<AddonWorker> AddonWorker::Launch(const std::string& path,
                                                  const WorkerLimits& limits, std::string& error)
 {
+	std::string program = WorkerProgramPath();
+	if (access(program.c_str(), X_OK) != 0) {
+		error = "cannot start a worker: " + program + ": " + strerror(errno);
+		return NULL;
+	}
 	int sockets[2];
 	int pipes[2];
 	if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) {
@@ -144,7 +149,6 @@ std::unique_ptr<AddonWorker> AddonWorker::Launch(const std::string& path,
 		close(sockets[1]);
 		return NULL;
 	}
-	std::string program = WorkerProgramPath();
 	std::vector<char*> arguments = {const_cast<char*>(program.c_str()),
 	                                const_cast<char*>(path.c_str()), NULL};
 	std::vector<std::string> environment = WorkerEnvironment();
