@@ -121,6 +121,27 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, Isolation, testing::ValuesIn(kMisbehaviours),
 	                         return std::string(info.param.addon);
                          });
 
+// An add-on whose constructor writes a file works as a filter, but writes nothing: list, a
+// batch and the gallery go as with any add-on.
+TEST_F(CliTest, LoadingAddonWritesNothing)
+{
+	std::string written = FixturePath("written-by-an-add-on");
+	std::filesystem::remove(written);
+	std::string addons = MakeAddonFolder("addons", {FixturePath("misbehaving/WriteOnLoad")});
+	std::string input = SamplePath("foo3x5x4indexed.png");
+
+	RunResult list = RunQuimbel({"--addons", addons, "list"});
+	RunResult batch =
+	    RunQuimbel({"--addons", addons, "apply", "Misbehaving", input, "-o", Path("out")});
+	RunResult gallery = RunQuimbel({"--addons", addons, "gallery", input, "-o", Path("gallery")});
+
+	EXPECT_EQ(list.status, 0) << list.err;
+	EXPECT_EQ(batch.status, 0) << batch.err;
+	EXPECT_EQ(gallery.status, 0) << gallery.err;
+	EXPECT_EQ(Entries(Path("out")), std::vector<std::string>({"foo3x5x4indexed.png"}));
+	EXPECT_FALSE(std::filesystem::exists(written));
+}
+
 // --in-process still runs the add-ons, in the program itself.
 TEST_F(CliTest, InProcessRunsTheAddons)
 {
