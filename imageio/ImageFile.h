@@ -32,6 +32,9 @@ struct ImageLimits {
 	// memory is allocated; returning false, with `error` set, refuses the file. The caller may
 	// wait there for memory to become free.
 	std::function<bool(int64 width, int64 height, std::string& error)> admit;
+	// Whether a photograph's EXIF orientation is applied, so that the bitmap stands as viewers
+	// show it; otherwise the pixels come as stored.
+	bool autoOrient = true;
 };
 
 // Reads the PNG or JPEG file at `path`, recognised by its content, into a new bitmap: B_RGBA32

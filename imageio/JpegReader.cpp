@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "JpegErrors.h"
+#include "Orientation.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ bool ReadHeader(j_decompress_ptr info, JpegErrors* errors, JpegProgress* progres
 	progress->errors = errors;
 	info->progress = &progress->manager;
 	jpeg_stdio_src(info, file);
+	// The EXIF segment, for the orientation; libjpeg keeps at most one segment's 64 KiB.
+	jpeg_save_markers(info, JPEG_APP0 + 1, 0xffff);
 	jpeg_read_header(info, TRUE);
 	return true;
 }
@@ -100,6 +103,20 @@ private:
 	jpeg_decompress_struct fInfo;
 };
 
+// The EXIF orientation of the file, from its first EXIF segment; 1 when there is none.
+int Orientation(j_decompress_ptr info)
+{
+	static const uint8 kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+	for (jpeg_saved_marker_ptr marker = info->marker_list; marker != NULL; marker = marker->next) {
+		if (marker->marker != JPEG_APP0 + 1 || marker->data_length < sizeof(kExifHeader) ||
+		    memcmp(marker->data, kExifHeader, sizeof(kExifHeader)) != 0)
+			continue;
+		return ExifOrientation(marker->data + sizeof(kExifHeader),
+		                       marker->data_length - sizeof(kExifHeader));
+	}
+	return 1;
+}
+
 } // namespace
 
 std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::string& error)
@@ -113,6 +130,9 @@ std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::st
 		error = errors.message;
 		return NULL;
 	}
+
+	// Read now: the saved segments go with the image's memory when decoding finishes.
+	int orientation = limits.autoOrient ? Orientation(info) : 1;
 
 	bool cmyk = false;
 	switch (info->jpeg_color_space) {
@@ -142,5 +162,10 @@ std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::st
 	}
 	if (cmyk)
 		ConvertCmyk(*bitmap, info->saw_Adobe_marker);
+	if (orientation == 1)
+		return bitmap;
+	bitmap = Upright(std::move(bitmap), orientation);
+	if (bitmap == NULL)
+		error = "not enough memory to turn the image upright";
 	return bitmap;
 }

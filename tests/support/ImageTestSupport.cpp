@@ -143,6 +143,8 @@ bool EncodeJpegInto(const JpegImage* image, const std::vector<jpeg_scan_info>* s
 		info->num_scans = (int)scans->size();
 	}
 	jpeg_start_compress(info, TRUE);
+	if (!image->app1.empty())
+		jpeg_write_marker(info, JPEG_APP0 + 1, image->app1.data(), (unsigned)image->app1.size());
 	size_t rowBytes = (size_t)image->width * image->components;
 	while (info->next_scanline < info->image_height) {
 		JSAMPROW row = const_cast<uint8*>(image->samples.data() + info->next_scanline * rowBytes);

@@ -43,6 +43,8 @@ struct JpegImage {
 	// When not 0, a progressive file of this many scans: the DC coefficients, then each AC
 	// coefficient of each component on its own, every one sent a bit at a time.
 	int scans = 0;
+	// The payload of an APP1 segment to write after the frame's start, such as EXIF data.
+	Bytes app1;
 	bool adobeMarker = true;
 	int quality = 100;
 	Bytes samples;
