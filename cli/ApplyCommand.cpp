@@ -30,6 +30,7 @@ struct ApplyArguments {
 	int jobs = 0;
 	bool overwrite = false;
 	std::string format;
+	bool strip = false;
 };
 
 // As an input, standard input; as an output, standard output.
@@ -54,7 +55,8 @@ public:
 			fclose(fImage);
 	}
 
-	bool Write(const BBitmap& bitmap, const WriteOptions& options, std::string& error)
+	bool Write(const BBitmap& bitmap, const WriteOptions& options, const ImageMetadata* metadata,
+	           std::string& error)
 	{
 		if (fImage == NULL) {
 			error = std::string("standard output: cannot write: ") + strerror(errno);
@@ -63,7 +65,7 @@ public:
 		WriteOptions streamOptions = options;
 		if (streamOptions.kind == ImageKind::kUnknown)
 			streamOptions.kind = ImageKind::kPng;
-		return WriteImageStream(bitmap, fImage, "standard output", streamOptions, error);
+		return WriteImageStream(bitmap, fImage, "standard output", streamOptions, error, metadata);
 	}
 
 private:
@@ -71,11 +73,11 @@ private:
 };
 
 std::unique_ptr<BBitmap> ReadInput(const std::string& input, const ImageLimits& limits,
-                                   std::string& error)
+                                   std::string& error, ImageMetadata& metadata)
 {
 	if (input == kStandardStream)
-		return ReadImageStream(stdin, "standard input", limits, error);
-	return ReadImage(input, limits, error);
+		return ReadImageStream(stdin, "standard input", limits, error, &metadata);
+	return ReadImage(input, limits, error, &metadata);
 }
 
 // Reads `input`, runs the filter and writes `output` (or `standardOutput`, when given), which
@@ -91,16 +93,19 @@ bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::s
 	limits.admit = [&reservation](int64 width, int64 height, std::string& why) {
 		return reservation.AcquireFor(width, height, why);
 	};
-	std::unique_ptr<BBitmap> source = ReadInput(input, limits, error);
+	// The colour profile goes on with the pixels, unless the user strips it.
+	ImageMetadata metadata;
+	std::unique_ptr<BBitmap> source = ReadInput(input, limits, error, metadata);
 	if (source == NULL)
 		return false;
 	std::unique_ptr<BBitmap> result = RunFilter(entry, *source, input, error);
 	if (result == NULL)
 		return false;
 	source.reset();
+	const ImageMetadata* kept = options.strip ? NULL : &metadata;
 	if (standardOutput != NULL)
-		return standardOutput->Write(*result, options.write, error);
-	return WriteImage(*result, output, options.write, error);
+		return standardOutput->Write(*result, options.write, kept, error);
+	return WriteImage(*result, output, options.write, error, kept);
 }
 
 int ApplyToOne(const AddonEntry& entry, const std::string& input, const std::string& output,
@@ -188,6 +193,7 @@ int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 {
 	HostOptions options = sharedOptions;
 	options.write.existing = arguments.overwrite ? Existing::kReplace : Existing::kKeep;
+	options.strip = arguments.strip;
 	if (arguments.outputFolder.empty() && arguments.files.size() != 2) {
 		fprintf(stderr, "quimbel apply: give INPUT OUTPUT, or INPUT... -o DIR\n");
 		return kExitUsage;
@@ -245,6 +251,8 @@ void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& r
 	command->add_option("-j,--jobs", arguments->jobs, "Files worked on at once (default: cores)")
 	    ->check(CLI::Range(1, 1024));
 	AddOverwriteFlag(*command, arguments->overwrite);
+	command->add_flag("--strip", arguments->strip,
+	                  "Leave out what the input carries besides its pixels (its colour profile)");
 	command->callback([&runner, &options, arguments] {
 		runner = [&options, arguments] { return RunApply(*arguments, options); };
 	});

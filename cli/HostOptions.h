@@ -18,6 +18,8 @@ struct HostOptions {
 	bool inProcess = false;
 	// How long loading an add-on or one run of a filter may take in a worker, in seconds.
 	int timeoutSeconds = 60;
+	// Outputs leave out the colour profile and whatever else their input carried.
+	bool strip = false;
 };
 
 // Exit statuses of the command.

@@ -49,7 +49,9 @@ int FuzzReader(ImageReader read, const uint8_t* data, size_t size)
 	if (file == NULL)
 		return 0;
 	std::string error;
-	std::unique_ptr<BBitmap> bitmap = read(file, FuzzLimits(), error);
+	// The metadata are read too: they come from the same untrusted bytes.
+	ImageMetadata metadata;
+	std::unique_ptr<BBitmap> bitmap = read(file, FuzzLimits(), error, &metadata);
 	fclose(file);
 	if (bitmap != NULL)
 		RunEveryAddon(bitmap.get());

@@ -22,7 +22,7 @@ ImageLimits FuzzLimits();
 void RunEveryAddon(BBitmap* bitmap);
 
 typedef std::unique_ptr<BBitmap> (*ImageReader)(FILE* file, const ImageLimits& limits,
-                                                std::string& error);
+                                                std::string& error, ImageMetadata* metadata);
 
 // One fuzz input: decodes `data` as a file with `read`, then runs every add-on on the result.
 int FuzzReader(ImageReader read, const uint8_t* data, size_t size);

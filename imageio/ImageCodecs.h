@@ -11,11 +11,16 @@
 
 #include "ImageFile.h"
 
-std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::string& error);
-std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::string& error);
+// `metadata` may be NULL when nothing but the pixels is wanted, or is to be written.
+std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::string& error,
+                                 ImageMetadata* metadata);
+std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::string& error,
+                                  ImageMetadata* metadata);
 
-bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options, std::string& error);
-bool WriteJpeg(const BBitmap& bitmap, FILE* file, const WriteOptions& options, std::string& error);
+bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
+              const ImageMetadata* metadata, std::string& error);
+bool WriteJpeg(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
+               const ImageMetadata* metadata, std::string& error);
 
 // Checks a size read from a file's header against `limits` and makes the bitmap for it; sizes are
 // computed in 64 bits, so no header can make them wrap. Returns NULL with `error` set otherwise.

@@ -76,9 +76,10 @@ private:
 };
 
 std::unique_ptr<BBitmap> ReadKind(ImageKind kind, FILE* file, const ImageLimits& limits,
-                                  std::string& error)
+                                  std::string& error, ImageMetadata* metadata)
 {
-	return kind == ImageKind::kPng ? ReadPng(file, limits, error) : ReadJpeg(file, limits, error);
+	return kind == ImageKind::kPng ? ReadPng(file, limits, error, metadata)
+	                               : ReadJpeg(file, limits, error, metadata);
 }
 
 ImageKind KindOfSignature(const uint8* signature, size_t size)
@@ -128,10 +129,10 @@ bool CheckWrite(const BBitmap& bitmap, const std::string& name, const WriteOptio
 }
 
 bool WriteKind(const BBitmap& bitmap, FILE* file, ImageKind kind, const WriteOptions& options,
-               std::string& error)
+               const ImageMetadata* metadata, std::string& error)
 {
-	return kind == ImageKind::kPng ? WritePng(bitmap, file, options, error)
-	                               : WriteJpeg(bitmap, file, options, error);
+	return kind == ImageKind::kPng ? WritePng(bitmap, file, options, metadata, error)
+	                               : WriteJpeg(bitmap, file, options, metadata, error);
 }
 
 } // namespace
@@ -155,7 +156,8 @@ ImageKind ImageKindOfPath(const std::string& path)
 }
 
 std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
-                                         const ImageLimits& limits, std::string& error)
+                                         const ImageLimits& limits, std::string& error,
+                                         ImageMetadata* metadata)
 {
 	std::unique_ptr<BBitmap> bitmap;
 	struct stat status;
@@ -174,13 +176,14 @@ std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
 	} else if (KindOfSignature(signature, got) == ImageKind::kUnknown) {
 		error = "not a PNG or JPEG image";
 	} else if (fseek(file, 0, SEEK_SET) == 0) {
-		bitmap = ReadKind(KindOfSignature(signature, got), file, limits, error);
+		bitmap = ReadKind(KindOfSignature(signature, got), file, limits, error, metadata);
 	} else {
 		ReplayedStream replayed(signature, got, file);
 		if (replayed.File() == NULL)
 			error = std::string("cannot read: ") + strerror(errno);
 		else
-			bitmap = ReadKind(KindOfSignature(signature, got), replayed.File(), limits, error);
+			bitmap =
+			    ReadKind(KindOfSignature(signature, got), replayed.File(), limits, error, metadata);
 	}
 	if (bitmap == NULL)
 		error = label + ": " + error;
@@ -188,7 +191,7 @@ std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
 }
 
 std::unique_ptr<BBitmap> ReadImage(const std::string& path, const ImageLimits& limits,
-                                   std::string& error)
+                                   std::string& error, ImageMetadata* metadata)
 {
 	InputFile input(path);
 	if (input.File() == NULL) {
@@ -196,11 +199,11 @@ std::unique_ptr<BBitmap> ReadImage(const std::string& path, const ImageLimits& l
 		return NULL;
 	}
 	setvbuf(input.File(), NULL, _IOFBF, kReadBufferSize);
-	return ReadImageStream(input.File(), path, limits, error);
+	return ReadImageStream(input.File(), path, limits, error, metadata);
 }
 
 bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptions& options,
-                std::string& error)
+                std::string& error, const ImageMetadata* metadata)
 {
 	ImageKind kind;
 	if (!CheckWrite(bitmap, path, options, kind, error)) {
@@ -212,7 +215,7 @@ bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptio
 		error = path + ": " + file.Error();
 		return false;
 	}
-	if (!WriteKind(bitmap, file.File(), kind, options, error)) {
+	if (!WriteKind(bitmap, file.File(), kind, options, metadata, error)) {
 		error = path + ": " + error;
 		return false;
 	}
@@ -224,11 +227,12 @@ bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptio
 }
 
 bool WriteImageStream(const BBitmap& bitmap, FILE* file, const std::string& label,
-                      const WriteOptions& options, std::string& error)
+                      const WriteOptions& options, std::string& error,
+                      const ImageMetadata* metadata)
 {
 	ImageKind kind;
 	if (!CheckWrite(bitmap, "", options, kind, error) ||
-	    !WriteKind(bitmap, file, kind, options, error)) {
+	    !WriteKind(bitmap, file, kind, options, metadata, error)) {
 		error = label + ": " + error;
 		return false;
 	}

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <Bitmap.h>
 
@@ -24,6 +25,14 @@ ImageKind ImageKindOfFormat(const std::string& format);
 // The kind a path's extension stands for, as ImageKindOfFormat() reads it.
 ImageKind ImageKindOfPath(const std::string& path);
 
+// What an image file carries besides its pixels that is kept from the file read to the files
+// written from it.
+struct ImageMetadata {
+	// The embedded ICC colour profile, uncompressed, byte for byte; empty when there is none.
+	// The pixels are never converted: the profile says what their stored values mean.
+	std::vector<uint8> iccProfile;
+};
+
 // Size limits checked from a file's header, before any pixel memory is allocated.
 struct ImageLimits {
 	int64 maxSide = 16384;
@@ -41,13 +50,15 @@ struct ImageLimits {
 // when the image has alpha (a PNG alpha channel or tRNS), otherwise B_RGB32 with every fourth
 // byte 255. Returns NULL and sets `error` to a message that starts with the path when the file
 // cannot be read, is not a PNG or JPEG image, is damaged or passes `limits`.
+// With `metadata`, also fills it in from the file.
 std::unique_ptr<BBitmap> ReadImage(const std::string& path, const ImageLimits& limits,
-                                   std::string& error);
+                                   std::string& error, ImageMetadata* metadata = NULL);
 
 // The same for an open stream, named `label` in messages. A stream that cannot seek (a pipe, a
 // terminal) is read as it comes, once.
 std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
-                                         const ImageLimits& limits, std::string& error);
+                                         const ImageLimits& limits, std::string& error,
+                                         ImageMetadata* metadata = NULL);
 
 struct WriteOptions {
 	// PNG compression, 0 to 9: 0 stores the data as they are; 1 matches runs only, which is fast
@@ -68,12 +79,14 @@ struct WriteOptions {
 // not at all: it is written through an AtomicFile (see there for links, permissions and existing
 // files); on any failure nothing is left behind and an existing file at `path` is kept.
 // Returns false and sets `error`, starting with the path, on failure.
+// With `metadata`, the file carries it too.
 bool WriteImage(const BBitmap& bitmap, const std::string& path, const WriteOptions& options,
-                std::string& error);
+                std::string& error, const ImageMetadata* metadata = NULL);
 
 // Writes the bitmap to an open stream, such as standard output, as `options.kind` (which must be
 // set) and flushes it; `label` names the stream in messages.
 bool WriteImageStream(const BBitmap& bitmap, FILE* file, const std::string& label,
-                      const WriteOptions& options, std::string& error);
+                      const WriteOptions& options, std::string& error,
+                      const ImageMetadata* metadata = NULL);
 
 #endif // IMAGE_FILE_H

@@ -2,7 +2,9 @@
 // libjpeg-turbo.
 #include "ImageCodecs.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "JpegErrors.h"
 #include "Orientation.h"
@@ -40,8 +42,10 @@ bool ReadHeader(j_decompress_ptr info, JpegErrors* errors, JpegProgress* progres
 	progress->errors = errors;
 	info->progress = &progress->manager;
 	jpeg_stdio_src(info, file);
-	// The EXIF segment, for the orientation; libjpeg keeps at most one segment's 64 KiB.
+	// The EXIF segment, for the orientation, and the ICC profile's segments; libjpeg keeps at
+	// most 64 KiB of each segment, and a file has at most 255 of the profile's.
 	jpeg_save_markers(info, JPEG_APP0 + 1, 0xffff);
+	jpeg_save_markers(info, JPEG_APP0 + 2, 0xffff);
 	jpeg_read_header(info, TRUE);
 	return true;
 }
@@ -117,9 +121,29 @@ int Orientation(j_decompress_ptr info)
 	return 1;
 }
 
+// Puts the ICC profile together from the file's APP2 segments, in memory the caller frees.
+// Damaged segments leave no profile: the pixels do not depend on them.
+bool ReadProfileSegments(j_decompress_ptr info, JpegErrors* errors, JOCTET** data,
+                         unsigned int* length)
+{
+	if (setjmp(errors->jump))
+		return false;
+	return jpeg_read_icc_profile(info, data, length);
+}
+
+void ReadProfile(j_decompress_ptr info, JpegErrors* errors, std::vector<uint8>& profile)
+{
+	JOCTET* data = NULL;
+	unsigned int length = 0;
+	if (ReadProfileSegments(info, errors, &data, &length) && data != NULL)
+		profile.assign(data, data + length);
+	free(data);
+}
+
 } // namespace
 
-std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::string& error)
+std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::string& error,
+                                  ImageMetadata* metadata)
 {
 	JpegErrors errors;
 	JpegProgress progress;
@@ -133,6 +157,8 @@ std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::st
 
 	// Read now: the saved segments go with the image's memory when decoding finishes.
 	int orientation = limits.autoOrient ? Orientation(info) : 1;
+	if (metadata != NULL)
+		ReadProfile(info, &errors, metadata->iccProfile);
 
 	bool cmyk = false;
 	switch (info->jpeg_color_space) {

@@ -9,7 +9,7 @@
 namespace {
 
 bool WriteRows(j_compress_ptr info, JpegErrors* errors, const BBitmap* bitmap, FILE* file,
-               int quality)
+               int quality, const std::vector<uint8>* profile)
 {
 	if (setjmp(errors->jump))
 		return false;
@@ -26,6 +26,8 @@ bool WriteRows(j_compress_ptr info, JpegErrors* errors, const BBitmap* bitmap, F
 	// The accurate integer DCT stays: with SIMD the fast one saves no time.
 	info->optimize_coding = TRUE;
 	jpeg_start_compress(info, TRUE);
+	if (profile != NULL && !profile->empty())
+		jpeg_write_icc_profile(info, profile->data(), (unsigned)profile->size());
 
 	const uint8* bits = static_cast<const uint8*>(bitmap->Bits());
 	while (info->next_scanline < info->image_height) {
@@ -56,11 +58,18 @@ private:
 
 } // namespace
 
-bool WriteJpeg(const BBitmap& bitmap, FILE* file, const WriteOptions& options, std::string& error)
+bool WriteJpeg(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
+               const ImageMetadata* metadata, std::string& error)
 {
 	JpegErrors errors;
 	JpegWriteStruct writer(&errors);
-	if (!WriteRows(writer.Info(), &errors, &bitmap, file, options.jpegQuality)) {
+	// A profile goes in APP2 segments of 64 KiB at most, 255 of them.
+	const std::vector<uint8>* profile = metadata != NULL ? &metadata->iccProfile : NULL;
+	if (profile != NULL && profile->size() > 255 * 65519) {
+		error = "the colour profile is too large for a JPEG file";
+		return false;
+	}
+	if (!WriteRows(writer.Info(), &errors, &bitmap, file, options.jpegQuality, profile)) {
 		error = errors.message;
 		return false;
 	}

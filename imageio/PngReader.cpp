@@ -2,6 +2,7 @@
 // 32-bit bitmaps through libpng.
 #include "ImageCodecs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 namespace {
 
@@ -192,6 +194,60 @@ bool ExpandPalette(png_structp png, png_infop info, BBitmap& bitmap, std::string
 	return true;
 }
 
+// Inflates a zlib stream of at most kMetadataBudget bytes into `out`; leaves it empty when the
+// stream is damaged or unpacks to more.
+void InflateProfile(const uint8* data, size_t size, std::vector<uint8>& out)
+{
+	out.clear();
+	z_stream stream = {};
+	if (inflateInit(&stream) != Z_OK)
+		return;
+	stream.next_in = const_cast<uint8*>(data);
+	stream.avail_in = (uInt)size;
+	uint8 buffer[65536];
+	int result = Z_OK;
+	while (result == Z_OK) {
+		stream.next_out = buffer;
+		stream.avail_out = sizeof(buffer);
+		result = inflate(&stream, Z_NO_FLUSH);
+		size_t produced = sizeof(buffer) - stream.avail_out;
+		if ((result != Z_OK && result != Z_STREAM_END) || out.size() + produced > kMetadataBudget) {
+			out.clear();
+			break;
+		}
+		out.insert(out.end(), buffer, buffer + produced);
+		if (result == Z_OK && produced == 0 && stream.avail_in == 0) {
+			out.clear();
+			break;
+		}
+	}
+	inflateEnd(&stream);
+}
+
+const png_byte kProfileChunk[] = "iCCP";
+
+// The ICC profile of an iCCP chunk kept as it was stored: a name, its NUL, the compression
+// method (0) and the deflated profile, unpacked here to at most the metadata budget. A damaged
+// chunk gives no profile; the pixels do not depend on it.
+void ReadProfile(png_structp png, png_infop info, std::vector<uint8>& profile)
+{
+	png_unknown_chunkp chunks = NULL;
+	int count = png_get_unknown_chunks(png, info, &chunks);
+	for (int i = 0; i < count; i++) {
+		if (memcmp(chunks[i].name, kProfileChunk, 4) != 0)
+			continue;
+		const uint8* data = chunks[i].data;
+		size_t size = chunks[i].size;
+		const uint8* end = static_cast<const uint8*>(memchr(data, 0, std::min<size_t>(size, 80)));
+		if (end == NULL || (size_t)(end - data) + 2 > size || end[1] != 0)
+			return;
+		const uint8* deflated = end + 2;
+		size_t deflatedSize = size - (deflated - data);
+		InflateProfile(deflated, deflatedSize, profile);
+		return;
+	}
+}
+
 class PngReadStruct {
 public:
 	PngReadStruct(PngInput* input)
@@ -208,9 +264,11 @@ public:
 		png_set_chunk_malloc_max(fPng, kMetadataBudget);
 		// The colour-space chunks are not used (the filters work on the stored values), so
 		// libpng need not judge them: it calls common profiles "known incorrect", which as an
-		// error would refuse many a sound photograph. They are passed over unread.
-		static const png_byte kColourSpaceChunks[] = "cHRM\0gAMA\0iCCP\0sRGB\0";
-		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_NEVER, kColourSpaceChunks, 4);
+		// error would refuse many a sound photograph. They are passed over unread, but for the
+		// ICC profile, which is kept as it is stored, to go into the files written.
+		static const png_byte kColourSpaceChunks[] = "cHRM\0gAMA\0sRGB\0";
+		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_NEVER, kColourSpaceChunks, 3);
+		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_ALWAYS, kProfileChunk, 1);
 	}
 	~PngReadStruct() { png_destroy_read_struct(&fPng, &fInfo, NULL); }
 
@@ -224,7 +282,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::string& error)
+std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::string& error,
+                                 ImageMetadata* metadata)
 {
 	PngInput input = {file, "", 0, 0, false};
 	input.memoryBudget =
@@ -240,6 +299,8 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 		error = input.message;
 		return NULL;
 	}
+	if (metadata != NULL)
+		ReadProfile(reader.Png(), reader.Info(), metadata->iccProfile);
 	std::unique_ptr<BBitmap> bitmap =
 	    CreateImageBitmap(header.width, header.height, header.hasAlpha, limits, error);
 	if (bitmap == NULL)

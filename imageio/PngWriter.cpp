@@ -68,9 +68,30 @@ void SetCompression(png_structp png, int compression)
 		png_set_compression_strategy(png, Z_RLE);
 }
 
-// `greyRow` has room for two bytes a pixel when `grey` is set.
+const png_byte kProfileChunk[] = "iCCP";
+
+// The iCCP chunk's data for `profile`: a name, its NUL, the compression method 0 and the
+// deflated profile. Empty when there is no profile or it cannot be deflated.
+std::vector<uint8> ProfileChunk(const std::vector<uint8>& profile)
+{
+	static const char kName[] = "ICC Profile";
+	if (profile.empty())
+		return {};
+	uLongf size = compressBound(profile.size());
+	std::vector<uint8> chunk(sizeof(kName) + 1 + size);
+	memcpy(chunk.data(), kName, sizeof(kName));
+	chunk[sizeof(kName)] = 0;
+	if (compress2(chunk.data() + sizeof(kName) + 1, &size, profile.data(), profile.size(),
+	              Z_BEST_COMPRESSION) != Z_OK)
+		return {};
+	chunk.resize(sizeof(kName) + 1 + size);
+	return chunk;
+}
+
+// `greyRow` has room for two bytes a pixel when `grey` is set. The iCCP chunk's data, when
+// there are any, are written as they are: libpng would judge the profile otherwise.
 bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey, uint8* greyRow,
-               int compression)
+               int compression, const std::vector<uint8>* profileChunk)
 {
 	if (setjmp(png_jmpbuf(png)))
 		return false;
@@ -83,6 +104,15 @@ bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey
 	png_set_IHDR(png, info, width, height, 8, colorType, PNG_INTERLACE_NONE,
 	             PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
 	SetCompression(png, compression);
+	if (!profileChunk->empty()) {
+		png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kProfileChunk, 1);
+		png_unknown_chunk chunk;
+		memcpy(chunk.name, kProfileChunk, sizeof(chunk.name));
+		chunk.data = const_cast<png_bytep>(profileChunk->data());
+		chunk.size = profileChunk->size();
+		chunk.location = PNG_HAVE_IHDR;
+		png_set_unknown_chunks(png, info, &chunk, 1);
+	}
 	png_write_info(png, info);
 
 	if (!grey) {
@@ -130,8 +160,12 @@ private:
 
 } // namespace
 
-bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options, std::string& error)
+bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
+              const ImageMetadata* metadata, std::string& error)
 {
+	std::vector<uint8> profileChunk;
+	if (metadata != NULL)
+		profileChunk = ProfileChunk(metadata->iccProfile);
 	PngOutput output = {file, ""};
 	PngWriteStruct writer(&output);
 	if (writer.Info() == NULL) {
@@ -141,7 +175,7 @@ bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options, st
 	bool grey = IsGrey(bitmap);
 	std::vector<uint8> greyRow(grey ? (size_t)(bitmap.Bounds().IntegerWidth() + 1) * 2 : 0);
 	if (!WriteRows(writer.Png(), writer.Info(), &bitmap, grey, greyRow.data(),
-	               options.pngCompression)) {
+	               options.pngCompression, &profileChunk)) {
 		error = output.message;
 		return false;
 	}

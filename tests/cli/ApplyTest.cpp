@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "CliSupport.h"
+#include "ImageFile.h"
 #include "TestSupport.h"
 
 namespace {
@@ -160,6 +161,29 @@ TEST_F(ApplyBatch, DrawsProgressOnATerminal)
 	EXPECT_NE(text.find("] 2/2"), std::string::npos) << text;
 	EXPECT_NE(text.find("\r\033[K"), std::string::npos) << text;
 	EXPECT_NE(text.find("2 of 2 files written"), std::string::npos) << text;
+}
+
+// A photograph's colour profile goes on to the output, in PNG and JPEG, unless --strip.
+TEST_F(CliTest, KeepsTheColourProfile)
+{
+	ImageMetadata sample;
+	std::string error;
+	ASSERT_NE(ReadImage(SamplePath("chelsea.png"), ImageLimits(), error, &sample), nullptr);
+	ASSERT_FALSE(sample.iccProfile.empty());
+
+	for (const char* name : {"kept.png", "kept.jpg"}) {
+		RunResult run = RunQuimbel({"apply", "Negative", SamplePath("chelsea.png"), Path(name)});
+		ASSERT_EQ(run.status, 0) << run.err;
+		ImageMetadata kept;
+		ASSERT_NE(ReadImage(Path(name), ImageLimits(), error, &kept), nullptr) << error;
+		EXPECT_EQ(kept.iccProfile, sample.iccProfile) << name;
+	}
+	RunResult stripped =
+	    RunQuimbel({"apply", "Negative", SamplePath("chelsea.png"), Path("bare.jpg"), "--strip"});
+	ASSERT_EQ(stripped.status, 0) << stripped.err;
+	ImageMetadata bare;
+	ASSERT_NE(ReadImage(Path("bare.jpg"), ImageLimits(), error, &bare), nullptr) << error;
+	EXPECT_TRUE(bare.iccProfile.empty());
 }
 
 } // namespace
