@@ -1,6 +1,7 @@
 // Reading PNG files of every kind (1 to 16 bits, grey, palette, colour, alpha, interlaced) into
 // 32-bit bitmaps through libpng.
 #include "ImageCodecs.h"
+#include "Orientation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -225,6 +226,20 @@ void InflateProfile(const uint8* data, size_t size, std::vector<uint8>& out)
 }
 
 const png_byte kProfileChunk[] = "iCCP";
+const png_byte kExifChunk[] = "eXIf";
+
+// The EXIF orientation of an eXIf chunk before the image data (its payload is the TIFF
+// structure itself); 1 when there is none.
+int Orientation(png_structp png, png_infop info)
+{
+	png_unknown_chunkp chunks = NULL;
+	int count = png_get_unknown_chunks(png, info, &chunks);
+	for (int i = 0; i < count; i++) {
+		if (memcmp(chunks[i].name, kExifChunk, 4) == 0)
+			return ExifOrientation(chunks[i].data, chunks[i].size);
+	}
+	return 1;
+}
 
 // The ICC profile of an iCCP chunk kept as it was stored: a name, its NUL, the compression
 // method (0) and the deflated profile, unpacked here to at most the metadata budget. A damaged
@@ -269,6 +284,8 @@ public:
 		static const png_byte kColourSpaceChunks[] = "cHRM\0gAMA\0sRGB\0";
 		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_NEVER, kColourSpaceChunks, 3);
 		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_ALWAYS, kProfileChunk, 1);
+		// EXIF data too are kept as stored, for the orientation.
+		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
 	}
 	~PngReadStruct() { png_destroy_read_struct(&fPng, &fInfo, NULL); }
 
@@ -301,6 +318,7 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 	}
 	if (metadata != NULL)
 		ReadProfile(reader.Png(), reader.Info(), metadata->iccProfile);
+	int orientation = limits.autoOrient ? Orientation(reader.Png(), reader.Info()) : 1;
 	std::unique_ptr<BBitmap> bitmap =
 	    CreateImageBitmap(header.width, header.height, header.hasAlpha, limits, error);
 	if (bitmap == NULL)
@@ -320,5 +338,10 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 	}
 	if (palette && !ExpandPalette(reader.Png(), reader.Info(), *bitmap, error))
 		return NULL;
+	if (orientation == 1)
+		return bitmap;
+	bitmap = Upright(std::move(bitmap), orientation);
+	if (bitmap == NULL)
+		error = "not enough memory to turn the image upright";
 	return bitmap;
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include <jpeglib.h>
+#include <png.h>
+#include <zlib.h>
 
 #include "ImageFile.h"
 #include "ImageTestSupport.h"
@@ -116,6 +118,44 @@ TEST_F(ScratchTest, DamagedExifLeavesThePixels)
 		std::unique_ptr<BBitmap> read = ReadImage(Path("damaged.jpg"), ImageLimits(), error);
 		ASSERT_NE(read, nullptr) << error;
 		EXPECT_EQ(Words(*read), Words(*stored));
+	}
+}
+
+// A PNG's eXIf chunk, whose payload is the TIFF structure without JPEG's "Exif" header, turns
+// the picture the same way.
+TEST_F(ScratchTest, PngExifChunkIsApplied)
+{
+	PngImage image;
+	image.width = 3;
+	image.height = 2;
+	image.colorType = PNG_COLOR_TYPE_RGB;
+	image.rows = {Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}, Bytes{10, 11, 12, 13, 14, 15, 16, 17, 18}};
+	Bytes png = EncodePng(image);
+	Bytes exif = ExifWithOrientation(6);
+	Bytes data(exif.begin() + 6, exif.end());
+	// The chunk goes right after the header chunk, which ends at byte 33.
+	Bytes chunk = {0, 0, 0, (uint8)data.size(), 'e', 'X', 'I', 'f'};
+	chunk.insert(chunk.end(), data.begin(), data.end());
+	uLong crc = crc32(0, chunk.data() + 4, (uInt)(chunk.size() - 4));
+	for (int shift = 24; shift >= 0; shift -= 8)
+		chunk.push_back((uint8)(crc >> shift));
+	WriteBytes(Path("plain.png"), png);
+	png.insert(png.begin() + 33, chunk.begin(), chunk.end());
+	WriteBytes(Path("tagged.png"), png);
+
+	std::string error;
+	std::unique_ptr<BBitmap> stored = ReadImage(Path("plain.png"), ImageLimits(), error);
+	ASSERT_NE(stored, nullptr) << error;
+	std::unique_ptr<BBitmap> upright = ReadImage(Path("tagged.png"), ImageLimits(), error);
+	ASSERT_NE(upright, nullptr) << error;
+	ASSERT_EQ(upright->Bounds(), BRect(0, 0, 1, 2));
+	for (int32 y = 0; y < 2; y++) {
+		for (int32 x = 0; x < 3; x++) {
+			int32 shownX;
+			int32 shownY;
+			Shown(6, 3, 2, x, y, shownX, shownY);
+			EXPECT_EQ(WordAt(*upright, shownX, shownY), WordAt(*stored, x, y));
+		}
 	}
 }
 
