@@ -90,7 +90,7 @@ bool ShowFilter(const std::string& path, const HostOptions& options)
 		if (IsLoadableObject(path, error))
 			worker = AddonWorker::Start(path, WorkerLimitsFor(options), PrintOutput, error);
 		if (worker == nullptr) {
-			ReportError(error.rfind(path + ": ", 0) == 0 ? error : path + ": " + error);
+			ReportError(AddonProblem(path, error));
 			return false;
 		}
 		id = worker->Id();

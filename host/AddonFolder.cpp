@@ -123,12 +123,10 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 		struct stat status;
 		if (stat(candidate.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
 			continue;
-		if (!IsLoadableObject(candidate.path, candidate.problem))
-			candidate.problem = candidate.path + ": " + candidate.problem;
-		else if (fWorkers)
+		if (IsLoadableObject(candidate.path, candidate.problem) && fWorkers)
 			candidate.worker = AddonWorker::Launch(candidate.path, fLimits, candidate.problem);
-		if (fWorkers && candidate.worker == NULL && candidate.problem.rfind(candidate.path, 0) != 0)
-			candidate.problem = candidate.path + ": " + candidate.problem;
+		if (!candidate.problem.empty())
+			candidate.problem = AddonProblem(candidate.path, candidate.problem);
 		candidates.push_back(std::move(candidate));
 	}
 	for (Candidate& candidate : candidates) {
@@ -174,7 +172,7 @@ bool AddonFolder::_LoadInWorker(Candidate& candidate)
 	// Whatever the add-on prints while it is loaded goes out unchanged.
 	std::unique_ptr<AddonWorker> worker = std::move(candidate.worker);
 	if (!worker->WaitUntilLoaded(PrintOutput, problem)) {
-		fProblems.push_back(problem.rfind(path + ": ", 0) == 0 ? problem : path + ": " + problem);
+		fProblems.push_back(AddonProblem(path, problem));
 		return false;
 	}
 	fUnconfined = fUnconfined || !worker->Landlocked();

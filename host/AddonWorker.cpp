@@ -99,6 +99,11 @@ struct AddonWorker::Answer {
 	int descriptor = -1;
 };
 
+std::string AddonProblem(const std::string& path, const std::string& problem)
+{
+	return problem.rfind(path + ": ", 0) == 0 ? problem : path + ": " + problem;
+}
+
 std::string WorkerProgramPath()
 {
 	char buffer[PATH_MAX];

@@ -76,6 +76,10 @@ private:
 	bool fLandlocked;
 };
 
+// `problem` with the add-on file at `path` as a message: starting with the path. Loading's own
+// messages name the file already; those of a worker that failed do not.
+std::string AddonProblem(const std::string& path, const std::string& problem);
+
 // The worker program beside the running program.
 std::string WorkerProgramPath();
 

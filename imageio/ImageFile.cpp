@@ -11,6 +11,7 @@
 
 #include "AtomicFile.h"
 #include "ImageCodecs.h"
+#include "Orientation.h"
 
 namespace {
 
@@ -159,6 +160,11 @@ std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
                                          const ImageLimits& limits, std::string& error,
                                          ImageMetadata* metadata)
 {
+	// The codecs report the orientation in the metadata, which is read whether or not the
+	// caller keeps it.
+	ImageMetadata read;
+	if (metadata == NULL)
+		metadata = &read;
 	std::unique_ptr<BBitmap> bitmap;
 	struct stat status;
 	uint8 signature[sizeof(kPngSignature)];
@@ -184,6 +190,12 @@ std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
 		else
 			bitmap =
 			    ReadKind(KindOfSignature(signature, got), replayed.File(), limits, error, metadata);
+	}
+	if (bitmap != NULL && limits.autoOrient && metadata->orientation != 1) {
+		bitmap = Upright(std::move(bitmap), metadata->orientation);
+		metadata->orientation = 1;
+		if (bitmap == NULL)
+			error = "not enough memory to turn the image upright";
 	}
 	if (bitmap == NULL)
 		error = label + ": " + error;

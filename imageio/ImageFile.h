@@ -31,6 +31,8 @@ struct ImageMetadata {
 	// The embedded ICC colour profile, uncompressed, byte for byte; empty when there is none.
 	// The pixels are never converted: the profile says what their stored values mean.
 	std::vector<uint8> iccProfile;
+	// The EXIF orientation of the pixels as read: 1 once ReadImage() has turned them upright.
+	int orientation = 1;
 };
 
 // Size limits checked from a file's header, before any pixel memory is allocated.

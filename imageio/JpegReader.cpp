@@ -156,9 +156,10 @@ std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::st
 	}
 
 	// Read now: the saved segments go with the image's memory when decoding finishes.
-	int orientation = limits.autoOrient ? Orientation(info) : 1;
-	if (metadata != NULL)
+	if (metadata != NULL) {
+		metadata->orientation = Orientation(info);
 		ReadProfile(info, &errors, metadata->iccProfile);
+	}
 
 	bool cmyk = false;
 	switch (info->jpeg_color_space) {
@@ -188,10 +189,5 @@ std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::st
 	}
 	if (cmyk)
 		ConvertCmyk(*bitmap, info->saw_Adobe_marker);
-	if (orientation == 1)
-		return bitmap;
-	bitmap = Upright(std::move(bitmap), orientation);
-	if (bitmap == NULL)
-		error = "not enough memory to turn the image upright";
 	return bitmap;
 }

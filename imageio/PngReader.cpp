@@ -316,9 +316,10 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 		error = input.message;
 		return NULL;
 	}
-	if (metadata != NULL)
+	if (metadata != NULL) {
 		ReadProfile(reader.Png(), reader.Info(), metadata->iccProfile);
-	int orientation = limits.autoOrient ? Orientation(reader.Png(), reader.Info()) : 1;
+		metadata->orientation = Orientation(reader.Png(), reader.Info());
+	}
 	std::unique_ptr<BBitmap> bitmap =
 	    CreateImageBitmap(header.width, header.height, header.hasAlpha, limits, error);
 	if (bitmap == NULL)
@@ -338,10 +339,5 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 	}
 	if (palette && !ExpandPalette(reader.Png(), reader.Info(), *bitmap, error))
 		return NULL;
-	if (orientation == 1)
-		return bitmap;
-	bitmap = Upright(std::move(bitmap), orientation);
-	if (bitmap == NULL)
-		error = "not enough memory to turn the image upright";
 	return bitmap;
 }
