@@ -1,5 +1,5 @@
 // Throughput and file size of reading and writing a photograph-sized image, for each PNG
-// compression and for JPEG. The image is a sample photograph enlarged to 6000 x 4000 with a
+// compression and for each other kind written. The image is a sample photograph enlarged to 6000 x 4000 with a
 // little noise, which compresses about as a camera's picture does; a random image would not
 // compress at all and a smooth one far too well.
 #include <algorithm>
@@ -162,6 +162,16 @@ bool RegisterCodecBenchmarks()
 	Register("BM_PngRead", BM_Read, "read.png", WriteOptions());
 	Register("BM_JpegWrite", BM_Write, "out.jpg", WriteOptions());
 	Register("BM_JpegRead", BM_Read, "read.jpg", WriteOptions());
+	WriteOptions lossless;
+	lossless.lossless = true;
+	Register("BM_WebpWrite", BM_Write, "out.webp", WriteOptions());
+	Register("BM_WebpRead", BM_Read, "read.webp", WriteOptions());
+	Register("BM_WebpWrite_lossless", BM_Write, "lossless.webp", lossless);
+	Register("BM_WebpRead_lossless", BM_Read, "read-lossless.webp", lossless);
+	Register("BM_TiffWrite", BM_Write, "out.tif", WriteOptions());
+	Register("BM_TiffRead", BM_Read, "read.tif", WriteOptions());
+	Register("BM_AvifWrite", BM_Write, "out.avif", WriteOptions());
+	Register("BM_AvifRead", BM_Read, "read.avif", WriteOptions());
 	return true;
 }
 

@@ -57,3 +57,13 @@ int FuzzReader(ImageReader read, const uint8_t* data, size_t size)
 		RunEveryAddon(bitmap.get());
 	return 0;
 }
+
+int FuzzReader(MemoryImageReader read, const uint8_t* data, size_t size)
+{
+	std::string error;
+	ImageMetadata metadata;
+	std::unique_ptr<BBitmap> bitmap = read(data, size, FuzzLimits(), error, &metadata);
+	if (bitmap != NULL)
+		RunEveryAddon(bitmap.get());
+	return 0;
+}

@@ -24,7 +24,12 @@ void RunEveryAddon(BBitmap* bitmap);
 typedef std::unique_ptr<BBitmap> (*ImageReader)(FILE* file, const ImageLimits& limits,
                                                 std::string& error, ImageMetadata* metadata);
 
+typedef std::unique_ptr<BBitmap> (*MemoryImageReader)(const uint8* data, size_t size,
+                                                      const ImageLimits& limits, std::string& error,
+                                                      ImageMetadata* metadata);
+
 // One fuzz input: decodes `data` as a file with `read`, then runs every add-on on the result.
 int FuzzReader(ImageReader read, const uint8_t* data, size_t size);
+int FuzzReader(MemoryImageReader read, const uint8_t* data, size_t size);
 
 #endif // FUZZ_ADDONS_H

@@ -11,14 +11,21 @@
 
 #include "AtomicFile.h"
 #include "ImageCodecs.h"
+#include "Metadata.h"
 #include "Orientation.h"
 
 namespace {
 
 const size_t kReadBufferSize = 256 * 1024;
 
+// Enough of a file's start to tell its kind.
+const size_t kSignatureSize = 12;
 const uint8 kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 const uint8 kJpegSignature[] = {0xff, 0xd8, 0xff};
+
+// What a file may hold beside its pixels (metadata, padding) before it is refused unread: the
+// kinds read from memory take the whole file at once.
+const int64 kMaxOverhead = 256 * 1024 * 1024;
 
 class InputFile {
 public:
@@ -76,21 +83,94 @@ private:
 	FILE* fFile;
 };
 
-std::unique_ptr<BBitmap> ReadKind(ImageKind kind, FILE* file, const ImageLimits& limits,
-                                  std::string& error, ImageMetadata* metadata)
-{
-	return kind == ImageKind::kPng ? ReadPng(file, limits, error, metadata)
-	                               : ReadJpeg(file, limits, error, metadata);
-}
-
 ImageKind KindOfSignature(const uint8* signature, size_t size)
 {
-	if (size == sizeof(kPngSignature) && memcmp(signature, kPngSignature, size) == 0)
+	if (size >= sizeof(kPngSignature) &&
+	    memcmp(signature, kPngSignature, sizeof(kPngSignature)) == 0)
 		return ImageKind::kPng;
 	if (size >= sizeof(kJpegSignature) &&
 	    memcmp(signature, kJpegSignature, sizeof(kJpegSignature)) == 0)
 		return ImageKind::kJpeg;
+	if (size >= 12 && memcmp(signature, "RIFF", 4) == 0 && memcmp(signature + 8, "WEBP", 4) == 0)
+		return ImageKind::kWebp;
+	// Classic and big TIFF, in either byte order.
+	if (size >= 4 && (memcmp(signature, "II*\0", 4) == 0 || memcmp(signature, "MM\0*", 4) == 0 ||
+	                  memcmp(signature, "II+\0", 4) == 0 || memcmp(signature, "MM\0+", 4) == 0))
+		return ImageKind::kTiff;
+	// A HEIF file starts with its file type box, whose major brand names the codec; a
+	// still-image file may name only the general brand "mif1" and is read the same way.
+	if (size >= 12 && memcmp(signature + 4, "ftyp", 4) == 0) {
+		const uint8* brand = signature + 8;
+		if (memcmp(brand, "avif", 4) == 0 || memcmp(brand, "avis", 4) == 0)
+			return ImageKind::kAvif;
+		for (const char* heif : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"})
+			if (memcmp(brand, heif, 4) == 0)
+				return ImageKind::kHeic;
+	}
 	return ImageKind::kUnknown;
+}
+
+// Reads what is left of `file` after the `taken` bytes into `bytes`, refusing a file larger than
+// any image within `limits` can be.
+bool ReadWhole(FILE* file, const uint8* taken, size_t takenSize, const ImageLimits& limits,
+               std::vector<uint8>& bytes, std::string& error)
+{
+	const int64 maxSize = std::min<int64>(limits.maxPixels, INT64_MAX / 16) * 8 + kMaxOverhead;
+	bytes.assign(taken, taken + takenSize);
+	struct stat status;
+	if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > maxSize) {
+		error = "the file is larger than any image within the size limits";
+		return false;
+	}
+	for (;;) {
+		size_t used = bytes.size();
+		if ((int64)used > maxSize) {
+			error = "the file is larger than any image within the size limits";
+			return false;
+		}
+		try {
+			bytes.resize(used + kReadBufferSize);
+		} catch (const std::bad_alloc&) {
+			error = "not enough memory to read the file";
+			return false;
+		}
+		size_t got = fread(bytes.data() + used, 1, kReadBufferSize, file);
+		bytes.resize(used + got);
+		if (got < kReadBufferSize) {
+			if (ferror(file)) {
+				error = std::string("cannot read: ") + strerror(errno);
+				return false;
+			}
+			return true;
+		}
+	}
+}
+
+// Hands a stream whose first `takenSize` bytes (the signature) have already been read to the
+// codec of its kind.
+std::unique_ptr<BBitmap> ReadKind(ImageKind kind, FILE* file, const uint8* taken, size_t takenSize,
+                                  const ImageLimits& limits, std::string& error,
+                                  ImageMetadata* metadata)
+{
+	if (kind == ImageKind::kPng || kind == ImageKind::kJpeg) {
+		auto read = kind == ImageKind::kPng ? ReadPng : ReadJpeg;
+		if (fseek(file, 0, SEEK_SET) == 0)
+			return read(file, limits, error, metadata);
+		ReplayedStream replayed(taken, takenSize, file);
+		if (replayed.File() == NULL) {
+			error = std::string("cannot read: ") + strerror(errno);
+			return NULL;
+		}
+		return read(replayed.File(), limits, error, metadata);
+	}
+	std::vector<uint8> bytes;
+	if (!ReadWhole(file, taken, takenSize, limits, bytes, error))
+		return NULL;
+	if (kind == ImageKind::kWebp)
+		return ReadWebp(bytes.data(), bytes.size(), limits, error, metadata);
+	if (kind == ImageKind::kTiff)
+		return ReadTiff(bytes.data(), bytes.size(), limits, error, metadata);
+	return ReadHeif(bytes.data(), bytes.size(), limits, error, metadata);
 }
 
 bool IsWritable(const BBitmap& bitmap, std::string& error)
@@ -113,7 +193,12 @@ bool CheckWrite(const BBitmap& bitmap, const std::string& name, const WriteOptio
 {
 	kind = options.kind != ImageKind::kUnknown ? options.kind : ImageKindOfPath(name);
 	if (kind == ImageKind::kUnknown) {
-		error = "unknown image kind; the name must end in .png, .jpg or .jpeg";
+		error = "unknown image kind; the name must end in .png, .jpg, .jpeg, .webp, .tif, .tiff "
+		        "or .avif";
+		return false;
+	}
+	if (!ImageKindWritable(kind)) {
+		error = std::string(ImageKindName(kind)) + " files can be read but not written";
 		return false;
 	}
 	if (!IsWritable(bitmap, error))
@@ -122,8 +207,8 @@ bool CheckWrite(const BBitmap& bitmap, const std::string& name, const WriteOptio
 		error = "PNG compression must be 0 to 9";
 		return false;
 	}
-	if (options.jpegQuality < 1 || options.jpegQuality > 100) {
-		error = "JPEG quality must be 1 to 100";
+	if (options.quality < 0 || options.quality > 100) {
+		error = "quality must be 1 to 100";
 		return false;
 	}
 	return true;
@@ -132,19 +217,75 @@ bool CheckWrite(const BBitmap& bitmap, const std::string& name, const WriteOptio
 bool WriteKind(const BBitmap& bitmap, FILE* file, ImageKind kind, const WriteOptions& options,
                const ImageMetadata* metadata, std::string& error)
 {
-	return kind == ImageKind::kPng ? WritePng(bitmap, file, options, metadata, error)
-	                               : WriteJpeg(bitmap, file, options, metadata, error);
+	ImageMetadata mended;
+	if (metadata != NULL) {
+		mended = MendedMetadata(*metadata, bitmap.Bounds().IntegerWidth() + 1,
+		                        bitmap.Bounds().IntegerHeight() + 1);
+		metadata = &mended;
+	}
+	switch (kind) {
+	case ImageKind::kPng:
+		return WritePng(bitmap, file, options, metadata, error);
+	case ImageKind::kJpeg:
+		return WriteJpeg(bitmap, file, options, metadata, error);
+	case ImageKind::kWebp:
+		return WriteWebp(bitmap, file, options, metadata, error);
+	case ImageKind::kTiff:
+		return WriteTiff(bitmap, file, options, metadata, error);
+	case ImageKind::kAvif:
+		return WriteAvif(bitmap, file, options, metadata, error);
+	default:
+		error = "cannot write this kind of file";
+		return false;
+	}
 }
 
 } // namespace
 
 ImageKind ImageKindOfFormat(const std::string& format)
 {
-	if (strcasecmp(format.c_str(), "png") == 0)
-		return ImageKind::kPng;
-	if (strcasecmp(format.c_str(), "jpg") == 0 || strcasecmp(format.c_str(), "jpeg") == 0)
-		return ImageKind::kJpeg;
+	static const struct {
+		const char* name;
+		ImageKind kind;
+	} kNames[] = {
+	    {"png", ImageKind::kPng},   {"jpg", ImageKind::kJpeg},  {"jpeg", ImageKind::kJpeg},
+	    {"webp", ImageKind::kWebp}, {"tif", ImageKind::kTiff},  {"tiff", ImageKind::kTiff},
+	    {"heic", ImageKind::kHeic}, {"heif", ImageKind::kHeic}, {"avif", ImageKind::kAvif},
+	};
+	for (const auto& name : kNames)
+		if (strcasecmp(format.c_str(), name.name) == 0)
+			return name.kind;
 	return ImageKind::kUnknown;
+}
+
+const char* ImageKindName(ImageKind kind)
+{
+	switch (kind) {
+	case ImageKind::kPng:
+		return "PNG";
+	case ImageKind::kJpeg:
+		return "JPEG";
+	case ImageKind::kWebp:
+		return "WebP";
+	case ImageKind::kTiff:
+		return "TIFF";
+	case ImageKind::kHeic:
+		return "HEIC";
+	case ImageKind::kAvif:
+		return "AVIF";
+	default:
+		return "unknown";
+	}
+}
+
+bool ImageKindWritable(ImageKind kind)
+{
+	return kind != ImageKind::kUnknown && kind != ImageKind::kHeic;
+}
+
+int QualityFor(const WriteOptions& options, int kindDefault)
+{
+	return options.quality > 0 ? options.quality : kindDefault;
 }
 
 ImageKind ImageKindOfPath(const std::string& path)
@@ -167,7 +308,7 @@ std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
 		metadata = &read;
 	std::unique_ptr<BBitmap> bitmap;
 	struct stat status;
-	uint8 signature[sizeof(kPngSignature)];
+	uint8 signature[kSignatureSize];
 	size_t got = 0;
 	if (fstat(fileno(file), &status) != 0) {
 		error = std::string("cannot read: ") + strerror(errno);
@@ -180,16 +321,11 @@ std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,
 	} else if (got == 0) {
 		error = "empty file";
 	} else if (KindOfSignature(signature, got) == ImageKind::kUnknown) {
-		error = "not a PNG or JPEG image";
-	} else if (fseek(file, 0, SEEK_SET) == 0) {
-		bitmap = ReadKind(KindOfSignature(signature, got), file, limits, error, metadata);
+		error = "not an image file of a kind this program reads (PNG, JPEG, WebP, TIFF, HEIC, "
+		        "AVIF)";
 	} else {
-		ReplayedStream replayed(signature, got, file);
-		if (replayed.File() == NULL)
-			error = std::string("cannot read: ") + strerror(errno);
-		else
-			bitmap =
-			    ReadKind(KindOfSignature(signature, got), replayed.File(), limits, error, metadata);
+		bitmap = ReadKind(KindOfSignature(signature, got), file, signature, got, limits, error,
+		                  metadata);
 	}
 	if (bitmap != NULL && limits.autoOrient && metadata->orientation != 1) {
 		bitmap = Upright(std::move(bitmap), metadata->orientation);

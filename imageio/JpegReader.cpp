@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JpegErrors.h"
+#include "Metadata.h"
 #include "Orientation.h"
 
 namespace {
@@ -42,10 +43,12 @@ bool ReadHeader(j_decompress_ptr info, JpegErrors* errors, JpegProgress* progres
 	progress->errors = errors;
 	info->progress = &progress->manager;
 	jpeg_stdio_src(info, file);
-	// The EXIF segment, for the orientation, and the ICC profile's segments; libjpeg keeps at
-	// most 64 KiB of each segment, and a file has at most 255 of the profile's.
+	// The EXIF and XMP segments, the ICC profile's and Photoshop's (which holds IPTC);
+	// libjpeg keeps at most 64 KiB of each segment, and a file has at most 255 of the
+	// profile's.
 	jpeg_save_markers(info, JPEG_APP0 + 1, 0xffff);
 	jpeg_save_markers(info, JPEG_APP0 + 2, 0xffff);
+	jpeg_save_markers(info, JPEG_APP0 + 13, 0xffff);
 	jpeg_read_header(info, TRUE);
 	return true;
 }
@@ -107,18 +110,55 @@ private:
 	jpeg_decompress_struct fInfo;
 };
 
-// The EXIF orientation of the file, from its first EXIF segment; 1 when there is none.
-int Orientation(j_decompress_ptr info)
+bool StartsWith(jpeg_saved_marker_ptr marker, const char* header, size_t size)
 {
-	static const uint8 kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+	return marker->data_length >= size && memcmp(marker->data, header, size) == 0;
+}
+
+// The first EXIF, XMP and IPTC the segments hold, and the orientation the EXIF gives.
+void ReadSegments(j_decompress_ptr info, ImageMetadata& metadata)
+{
+	static const char kExifHeader[] = "Exif\0";
+	static const char kXmpHeader[] = "http://ns.adobe.com/xap/1.0/";
+	static const char kPhotoshopHeader[] = "Photoshop 3.0";
+	bool haveExif = false;
+	bool haveXmp = false;
 	for (jpeg_saved_marker_ptr marker = info->marker_list; marker != NULL; marker = marker->next) {
-		if (marker->marker != JPEG_APP0 + 1 || marker->data_length < sizeof(kExifHeader) ||
-		    memcmp(marker->data, kExifHeader, sizeof(kExifHeader)) != 0)
-			continue;
-		return ExifOrientation(marker->data + sizeof(kExifHeader),
-		                       marker->data_length - sizeof(kExifHeader));
+		const uint8* data = marker->data;
+		size_t size = marker->data_length;
+		if (marker->marker == JPEG_APP0 + 1 && !haveExif &&
+		    StartsWith(marker, kExifHeader, sizeof(kExifHeader))) {
+			metadata.exif = ExifWithoutHeader(data, size);
+			metadata.orientation = ExifOrientation(metadata.exif.data(), metadata.exif.size());
+			haveExif = true;
+		} else if (marker->marker == JPEG_APP0 + 1 && !haveXmp &&
+		           StartsWith(marker, kXmpHeader, sizeof(kXmpHeader))) {
+			metadata.xmp.assign(reinterpret_cast<const char*>(data) + sizeof(kXmpHeader),
+			                    size - sizeof(kXmpHeader));
+			haveXmp = true;
+		} else if (marker->marker == JPEG_APP0 + 13 && metadata.iptc.empty() &&
+		           StartsWith(marker, kPhotoshopHeader, sizeof(kPhotoshopHeader))) {
+			metadata.iptc = IptcOfPhotoshopResources(data + sizeof(kPhotoshopHeader),
+			                                         size - sizeof(kPhotoshopHeader));
+		}
 	}
-	return 1;
+}
+
+// The JFIF header's density; a square aspect without a unit says nothing.
+void ReadDensity(j_decompress_ptr info, ImageMetadata::Resolution& resolution)
+{
+	if (!info->saw_JFIF_marker || info->X_density == 0 || info->Y_density == 0)
+		return;
+	if (info->density_unit == 1)
+		resolution.unit = ImageMetadata::Resolution::kInch;
+	else if (info->density_unit == 2)
+		resolution.unit = ImageMetadata::Resolution::kCentimetre;
+	else if (info->X_density != info->Y_density)
+		resolution.unit = ImageMetadata::Resolution::kAspectOnly;
+	else
+		return;
+	resolution.x = info->X_density;
+	resolution.y = info->Y_density;
 }
 
 // Puts the ICC profile together from the file's APP2 segments, in memory the caller frees.
@@ -157,7 +197,8 @@ std::unique_ptr<BBitmap> ReadJpeg(FILE* file, const ImageLimits& limits, std::st
 
 	// Read now: the saved segments go with the image's memory when decoding finishes.
 	if (metadata != NULL) {
-		metadata->orientation = Orientation(info);
+		ReadSegments(info, *metadata);
+		ReadDensity(info, metadata->resolution);
 		ReadProfile(info, &errors, metadata->iccProfile);
 	}
 

@@ -1,5 +1,7 @@
 #include "Orientation.h"
 
+#include "Metadata.h"
+
 #include <new>
 
 #include <exiv2/error.hpp>
@@ -10,9 +12,7 @@ int ExifOrientation(const uint8* exif, size_t size)
 {
 	if (exif == NULL || size == 0 || size > UINT32_MAX)
 		return 1;
-	// The file is untrusted: exiv2 reports damaged data by throwing, and would otherwise warn on
-	// standard error.
-	Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+	PrepareExiv2();
 	try {
 		Exiv2::ExifData data;
 		Exiv2::ExifParser::decode(data, exif, (uint32_t)size);

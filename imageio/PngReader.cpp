@@ -69,6 +69,7 @@ struct PngHeader {
 	uint32 width;
 	uint32 height;
 	int colorType;
+	int bitDepth;
 	bool hasAlpha;
 };
 
@@ -111,6 +112,7 @@ bool ReadHeader(png_structp png, png_infop info, PngHeader* header)
 	header->width = png_get_image_width(png, info);
 	header->height = png_get_image_height(png, info);
 	header->colorType = png_get_color_type(png, info);
+	header->bitDepth = png_get_bit_depth(png, info);
 	header->hasAlpha = (header->colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
 	                   png_get_valid(png, info, PNG_INFO_tRNS) != 0;
 	return true;
@@ -151,7 +153,8 @@ bool ReadRows(png_structp png, png_infop info, const PngHeader* header, png_byte
 	if (png_get_rowbytes(png, info) != rowBytes)
 		png_error(png, "unexpected row layout");
 	png_read_image(png, rows);
-	png_read_end(png, NULL);
+	// The chunks after the image data (text, EXIF) join those before it.
+	png_read_end(png, info);
 	return true;
 }
 
@@ -227,18 +230,49 @@ void InflateProfile(const uint8* data, size_t size, std::vector<uint8>& out)
 
 const png_byte kProfileChunk[] = "iCCP";
 const png_byte kExifChunk[] = "eXIf";
+const png_byte kAnimationChunk[] = "acTL";
+const char kXmpKeyword[] = "XML:com.adobe.xmp";
 
-// The EXIF orientation of an eXIf chunk before the image data (its payload is the TIFF
-// structure itself); 1 when there is none.
-int Orientation(png_structp png, png_infop info)
+// The EXIF data of the eXIf chunk (its payload is the TIFF structure itself), the frame count of
+// an animated PNG's acTL chunk, and the XMP and other text of the text chunks.
+void ReadChunks(png_structp png, png_infop info, ImageMetadata& metadata)
 {
 	png_unknown_chunkp chunks = NULL;
 	int count = png_get_unknown_chunks(png, info, &chunks);
 	for (int i = 0; i < count; i++) {
-		if (memcmp(chunks[i].name, kExifChunk, 4) == 0)
-			return ExifOrientation(chunks[i].data, chunks[i].size);
+		if (memcmp(chunks[i].name, kExifChunk, 4) == 0 && metadata.exif.empty()) {
+			metadata.exif.assign(chunks[i].data, chunks[i].data + chunks[i].size);
+			metadata.orientation = ExifOrientation(chunks[i].data, chunks[i].size);
+		} else if (memcmp(chunks[i].name, kAnimationChunk, 4) == 0 && chunks[i].size >= 4) {
+			const uint8* frames = chunks[i].data;
+			uint32 count = (uint32)frames[0] << 24 | (uint32)frames[1] << 16 |
+			               (uint32)frames[2] << 8 | frames[3];
+			metadata.notes.push_back("an animation: only its still image is read, not its " +
+			                         std::to_string(count) + " frames");
+		}
 	}
-	return 1;
+	png_textp texts = NULL;
+	int textCount = png_get_text(png, info, &texts, NULL);
+	for (int i = 0; i < textCount; i++) {
+		bool utf8 = texts[i].compression == PNG_ITXT_COMPRESSION_NONE ||
+		            texts[i].compression == PNG_ITXT_COMPRESSION_zTXt;
+		size_t length = utf8 ? texts[i].itxt_length : texts[i].text_length;
+		std::string text(texts[i].text != NULL ? texts[i].text : "", length);
+		if (strcmp(texts[i].key, kXmpKeyword) == 0 && metadata.xmp.empty())
+			metadata.xmp = text;
+		else
+			metadata.texts.push_back({texts[i].key, text, utf8});
+	}
+	png_uint_32 x = 0;
+	png_uint_32 y = 0;
+	int unit = 0;
+	if (png_get_pHYs(png, info, &x, &y, &unit) && x != 0 && y != 0) {
+		metadata.resolution.unit = unit == PNG_RESOLUTION_METER
+		                               ? ImageMetadata::Resolution::kMetre
+		                               : ImageMetadata::Resolution::kAspectOnly;
+		metadata.resolution.x = x;
+		metadata.resolution.y = y;
+	}
 }
 
 // The ICC profile of an iCCP chunk kept as it was stored: a name, its NUL, the compression
@@ -284,8 +318,9 @@ public:
 		static const png_byte kColourSpaceChunks[] = "cHRM\0gAMA\0sRGB\0";
 		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_NEVER, kColourSpaceChunks, 3);
 		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_ALWAYS, kProfileChunk, 1);
-		// EXIF data too are kept as stored, for the orientation.
+		// EXIF data too are kept as stored, and an animation's control chunk is looked at.
 		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
+		png_set_keep_unknown_chunks(fPng, PNG_HANDLE_CHUNK_ALWAYS, kAnimationChunk, 1);
 	}
 	~PngReadStruct() { png_destroy_read_struct(&fPng, &fInfo, NULL); }
 
@@ -316,10 +351,6 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 		error = input.message;
 		return NULL;
 	}
-	if (metadata != NULL) {
-		ReadProfile(reader.Png(), reader.Info(), metadata->iccProfile);
-		metadata->orientation = Orientation(reader.Png(), reader.Info());
-	}
 	std::unique_ptr<BBitmap> bitmap =
 	    CreateImageBitmap(header.width, header.height, header.hasAlpha, limits, error);
 	if (bitmap == NULL)
@@ -339,5 +370,11 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 	}
 	if (palette && !ExpandPalette(reader.Png(), reader.Info(), *bitmap, error))
 		return NULL;
+	if (metadata != NULL) {
+		ReadProfile(reader.Png(), reader.Info(), metadata->iccProfile);
+		ReadChunks(reader.Png(), reader.Info(), *metadata);
+		if (header.bitDepth == 16)
+			metadata->notes.push_back("16-bit channels reduced to 8 bits");
+	}
 	return bitmap;
 }

@@ -69,6 +69,77 @@ void SetCompression(png_structp png, int compression)
 }
 
 const png_byte kProfileChunk[] = "iCCP";
+const png_byte kExifChunk[] = "eXIf";
+
+// Text chunks of this size or more are compressed.
+const size_t kCompressedTextSize = 1024;
+
+// What of `metadata` goes in PNG chunks besides the profile: EXIF as eXIf, XMP as the iTXt chunk
+// readers look for, the other text as it was read, the resolution as pHYs. IPTC has no place in
+// PNG.
+void SetMetadata(png_structp png, png_infop info, const ImageMetadata& metadata,
+                 std::vector<png_text>& texts)
+{
+	if (!metadata.exif.empty()) {
+		png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
+		png_unknown_chunk chunk;
+		memcpy(chunk.name, kExifChunk, sizeof(chunk.name));
+		chunk.data = const_cast<png_bytep>(metadata.exif.data());
+		chunk.size = metadata.exif.size();
+		chunk.location = PNG_HAVE_IHDR;
+		png_set_unknown_chunks(png, info, &chunk, 1);
+	}
+	auto add = [&texts](const char* keyword, const std::string& text, bool utf8) {
+		png_text chunk = {};
+		bool compressed = text.size() >= kCompressedTextSize;
+		chunk.compression =
+		    utf8 ? (compressed ? PNG_ITXT_COMPRESSION_zTXt : PNG_ITXT_COMPRESSION_NONE)
+		         : (compressed ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE);
+		chunk.key = const_cast<char*>(keyword);
+		chunk.text = const_cast<char*>(text.c_str());
+		if (utf8)
+			chunk.itxt_length = text.size();
+		else
+			chunk.text_length = text.size();
+		texts.push_back(chunk);
+	};
+	// XMP is left uncompressed, as its standard asks, so that readers can find it in place.
+	if (!metadata.xmp.empty()) {
+		png_text chunk = {};
+		chunk.compression = PNG_ITXT_COMPRESSION_NONE;
+		chunk.key = const_cast<char*>("XML:com.adobe.xmp");
+		chunk.text = const_cast<char*>(metadata.xmp.c_str());
+		chunk.itxt_length = metadata.xmp.size();
+		texts.push_back(chunk);
+	}
+	for (const ImageMetadata::Text& text : metadata.texts)
+		add(text.keyword.c_str(), text.text, text.utf8);
+	if (!texts.empty())
+		png_set_text(png, info, texts.data(), (int)texts.size());
+
+	const ImageMetadata::Resolution& resolution = metadata.resolution;
+	double perMetre = 1;
+	switch (resolution.unit) {
+	case ImageMetadata::Resolution::kNone:
+		return;
+	case ImageMetadata::Resolution::kAspectOnly:
+	case ImageMetadata::Resolution::kMetre:
+		break;
+	case ImageMetadata::Resolution::kInch:
+		perMetre = 1 / 0.0254;
+		break;
+	case ImageMetadata::Resolution::kCentimetre:
+		perMetre = 100;
+		break;
+	}
+	auto count = [perMetre](double value) {
+		double scaled = value * perMetre + 0.5;
+		return (png_uint_32)(scaled < 1 ? 1 : scaled > 0x7fffffff ? 0x7fffffff : scaled);
+	};
+	png_set_pHYs(png, info, count(resolution.x), count(resolution.y),
+	             resolution.unit == ImageMetadata::Resolution::kAspectOnly ? PNG_RESOLUTION_UNKNOWN
+	                                                                       : PNG_RESOLUTION_METER);
+}
 
 // The iCCP chunk's data for `profile`: a name, its NUL, the compression method 0 and the
 // deflated profile. Empty when there is no profile or it cannot be deflated.
@@ -91,7 +162,8 @@ std::vector<uint8> ProfileChunk(const std::vector<uint8>& profile)
 // `greyRow` has room for two bytes a pixel when `grey` is set. The iCCP chunk's data, when
 // there are any, are written as they are: libpng would judge the profile otherwise.
 bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey, uint8* greyRow,
-               int compression, const std::vector<uint8>* profileChunk)
+               int compression, const std::vector<uint8>* profileChunk,
+               const ImageMetadata* metadata, std::vector<png_text>* texts)
 {
 	if (setjmp(png_jmpbuf(png)))
 		return false;
@@ -113,6 +185,8 @@ bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey
 		chunk.location = PNG_HAVE_IHDR;
 		png_set_unknown_chunks(png, info, &chunk, 1);
 	}
+	if (metadata != NULL)
+		SetMetadata(png, info, *metadata, *texts);
 	png_write_info(png, info);
 
 	if (!grey) {
@@ -166,6 +240,8 @@ bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
 	std::vector<uint8> profileChunk;
 	if (metadata != NULL)
 		profileChunk = ProfileChunk(metadata->iccProfile);
+	// Made here, out of the way of libpng's longjmp, which would skip its destructor.
+	std::vector<png_text> texts;
 	PngOutput output = {file, ""};
 	PngWriteStruct writer(&output);
 	if (writer.Info() == NULL) {
@@ -175,7 +251,7 @@ bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
 	bool grey = IsGrey(bitmap);
 	std::vector<uint8> greyRow(grey ? (size_t)(bitmap.Bounds().IntegerWidth() + 1) * 2 : 0);
 	if (!WriteRows(writer.Png(), writer.Info(), &bitmap, grey, greyRow.data(),
-	               options.pngCompression, &profileChunk)) {
+	               options.pngCompression, &profileChunk, metadata, &texts)) {
 		error = output.message;
 		return false;
 	}

@@ -99,7 +99,7 @@ TEST_F(AtomicWriteTest, FailureKeepsTheOldFile)
 	WriteOptions uncompressed;
 	uncompressed.existing = Existing::kReplace;
 	uncompressed.pngCompression = 0;
-	uncompressed.jpegQuality = 100;
+	uncompressed.quality = 100;
 	ExpectFailure(Path("out.png"), uncompressed, "File too large");
 	ExpectFailure(Path("out.jpg"), uncompressed, "File too large");
 	setrlimit(RLIMIT_FSIZE, &saved);
@@ -129,13 +129,14 @@ TEST_F(AtomicWriteTest, RefusedRequests)
 	    {"dir.png/out", 3, 90, "unknown image kind"},
 	    {"out.png", -1, 90, "PNG compression must be 0 to 9"},
 	    {"out.png", 10, 90, "PNG compression must be 0 to 9"},
-	    {"out.jpg", 3, 0, "JPEG quality must be 1 to 100"},
-	    {"out.jpg", 3, 101, "JPEG quality must be 1 to 100"},
+	    {"out.jpg", 3, -1, "quality must be 1 to 100"},
+	    {"out.jpg", 3, 101, "quality must be 1 to 100"},
+	    {"out.heic", 3, 90, "HEIC files can be read but not written"},
 	};
 	for (const auto& request : kRequests) {
 		WriteOptions options;
 		options.pngCompression = request.compression;
-		options.jpegQuality = request.quality;
+		options.quality = request.quality;
 		ExpectFailure(Path(request.name), options, request.message);
 	}
 	EXPECT_TRUE(Entries().empty());

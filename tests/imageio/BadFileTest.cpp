@@ -144,8 +144,8 @@ void PrintTo(const BadFile& row, std::ostream* out)
 
 const BadFile kBadFiles[] = {
     {"zero_size", [] { return Bytes(); }, "empty file"},
-    {"text", [] { return Bytes{'h', 'e', 'l', 'l', 'o', '\n'}; }, "not a PNG or JPEG image"},
-    {"one_byte", [] { return Bytes{0x89}; }, "not a PNG or JPEG image"},
+    {"text", [] { return Bytes{'h', 'e', 'l', 'l', 'o', '\n'}; }, "not an image file of a kind this program reads"},
+    {"one_byte", [] { return Bytes{0x89}; }, "not an image file of a kind this program reads"},
     {"png_magic_only", [] { return Truncated(EncodePng(GoodPng()), 8); }, "truncated PNG data"},
     {"png_truncated_header", [] { return Truncated(EncodePng(GoodPng()), 20); },
      "truncated PNG data"},
