@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include <unistd.h>
@@ -80,12 +81,16 @@ std::unique_ptr<BBitmap> ReadInput(const std::string& input, const ImageLimits& 
 	return ReadImage(input, limits, error, &metadata);
 }
 
+// Where the notes on reading a file go: straight to standard error, or past the progress bar.
+typedef std::function<void(const std::string& label, const std::vector<std::string>& notes)>
+    NoteSink;
+
 // Reads `input`, runs the filter and writes `output` (or `standardOutput`, when given), which
 // OutputClaims has let through; on failure sets `error`, naming the file, and leaves no output
 // behind.
 bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::string& output,
                  const HostOptions& options, MemoryBudget& budget,
-                 StandardOutputImage* standardOutput, std::string& error)
+                 StandardOutputImage* standardOutput, const NoteSink& notes, std::string& error)
 {
 	// Held until the result is written: the source and the result are what the budget counts.
 	MemoryReservation reservation(&budget);
@@ -98,6 +103,8 @@ bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::s
 	std::unique_ptr<BBitmap> source = ReadInput(input, limits, error, metadata);
 	if (source == NULL)
 		return false;
+	if (!options.quiet && !metadata.notes.empty())
+		notes(input == kStandardStream ? "standard input" : input, metadata.notes);
 	std::unique_ptr<BBitmap> result = RunFilter(entry, *source, input, error);
 	if (result == NULL)
 		return false;
@@ -124,7 +131,8 @@ int ApplyToOne(const AddonEntry& entry, const std::string& input, const std::str
 			return kExitSomeFailed;
 		}
 	}
-	if (!ApplyToFile(entry, input, output, options, budget, standardOutput.get(), error)) {
+	if (!ApplyToFile(entry, input, output, options, budget, standardOutput.get(), ReportNotes,
+	                 error)) {
 		ReportError(error);
 		return kExitSomeFailed;
 	}
@@ -168,7 +176,13 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 			}
 			pool.Submit([&entry, &options, &budget, &progress, input, output] {
 				std::string error;
-				bool written = ApplyToFile(entry, input, output, options, budget, NULL, error);
+				NoteSink notes = [&progress](const std::string& label,
+				                             const std::vector<std::string>& lines) {
+					for (const std::string& line : lines)
+						progress.Report(label + ": " + line);
+				};
+				bool written =
+				    ApplyToFile(entry, input, output, options, budget, NULL, notes, error);
 				if (!written)
 					progress.Report(error);
 				progress.Advance(written);
@@ -205,8 +219,9 @@ int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 	}
 	if (!arguments.format.empty()) {
 		options.write.kind = ImageKindOfFormat(arguments.format);
-		if (options.write.kind == ImageKind::kUnknown) {
-			ReportError("unknown format \"" + arguments.format + "\"; give png or jpeg");
+		if (!ImageKindWritable(options.write.kind)) {
+			ReportError("cannot write format \"" + arguments.format +
+			            "\"; give png, jpeg, webp, tiff or avif");
 			return kExitUsage;
 		}
 	}
@@ -247,7 +262,8 @@ void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& r
 	                    "Folder for the results of a batch, each keeping its input's file name; "
 	                    "- writes the one result to standard output");
 	command->add_option("--format", arguments->format,
-	                    "Write png or jpeg, whatever the output's name (standard output: png)");
+	                    "Write png, jpeg, webp, tiff or avif, whatever the output's name "
+	                    "(standard output: png)");
 	command->add_option("-j,--jobs", arguments->jobs, "Files worked on at once (default: cores)")
 	    ->check(CLI::Range(1, 1024));
 	AddOverwriteFlag(*command, arguments->overwrite);

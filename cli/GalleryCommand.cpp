@@ -222,11 +222,14 @@ int RunGallery(const GalleryArguments& arguments, const HostOptions& sharedOptio
 	limits.admit = [&reservation](int64 width, int64 height, std::string& why) {
 		return reservation.AcquireFor(width, height, why);
 	};
-	std::unique_ptr<BBitmap> source = ReadImage(input, limits, error);
+	ImageMetadata metadata;
+	std::unique_ptr<BBitmap> source = ReadImage(input, limits, error, &metadata);
 	if (source == NULL) {
 		ReportError(error);
 		return kExitSomeFailed;
 	}
+	if (!options.quiet)
+		ReportNotes(input, metadata.notes);
 
 	Gallery gallery;
 	gallery.source.title = std::filesystem::path(input).filename().string();

@@ -20,6 +20,8 @@ struct HostOptions {
 	int timeoutSeconds = 60;
 	// Outputs leave out the colour profile and whatever else their input carried.
 	bool strip = false;
+	// Notes on what reading did to a picture (a first page, fewer bits) are not printed.
+	bool quiet = false;
 };
 
 // Exit statuses of the command.

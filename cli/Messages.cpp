@@ -56,3 +56,9 @@ void ReportError(const std::string& message, const std::vector<std::string>& det
 		text += "  " + Printable(detail) + "\n";
 	fputs(text.c_str(), stderr);
 }
+
+void ReportNotes(const std::string& label, const std::vector<std::string>& notes)
+{
+	for (const std::string& note : notes)
+		ReportError(label + ": " + note);
+}

@@ -15,4 +15,7 @@ std::string Printable(const std::string& text);
 // indented by two spaces.
 void ReportError(const std::string& message, const std::vector<std::string>& details = {});
 
+// Prints "quimbel: <label>: <note>" on standard error for each of `notes`.
+void ReportNotes(const std::string& label, const std::vector<std::string>& notes);
+
 #endif // MESSAGES_H

@@ -1,4 +1,4 @@
-// quimbel: applies image-filter add-ons to PNG and JPEG files.
+// quimbel: applies image-filter add-ons to image files.
 #include <cstdio>
 
 #include <CLI/CLI.hpp>
@@ -24,7 +24,8 @@ int main(int argc, char** argv)
 	HostOptions options;
 	CommandRunner runner;
 
-	CLI::App app("Applies image-filter add-ons to PNG and JPEG files.", "quimbel");
+	CLI::App app("Applies image-filter add-ons to PNG, JPEG, WebP, TIFF, HEIC and AVIF files.",
+	             "quimbel");
 	app.set_version_flag("--version", "quimbel " QUIMBEL_VERSION);
 	app.require_subcommand(1);
 	// Options of the whole program may also follow the subcommand's name.
@@ -56,9 +57,16 @@ int main(int argc, char** argv)
 	               "9 are zlib's levels")
 	    ->capture_default_str()
 	    ->check(CLI::Range(0, 9));
-	app.add_option("--quality", options.write.jpegQuality, "JPEG quality, 1 to 100")
-	    ->capture_default_str()
+	app.add_option("--quality", options.write.quality,
+	               "Quality of JPEG, lossy WebP and AVIF, 1 to 100 (default: 90 for JPEG, 80 for "
+	               "WebP, 60 for AVIF)")
 	    ->check(CLI::Range(1, 100));
+	app.add_flag("--lossless", options.write.lossless, "Write WebP and AVIF losslessly");
+	app.add_flag("--no-auto-orient{false}", options.limits.autoOrient,
+	             "Work on photographs' pixels as stored, keeping their orientation tag, instead of "
+	             "turning them upright first");
+	app.add_flag("-q,--quiet", options.quiet,
+	             "Print errors only, no notes on what reading did to a picture");
 
 	AddListCommand(app, options, runner);
 	AddApplyCommand(app, options, runner);

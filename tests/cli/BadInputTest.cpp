@@ -92,12 +92,12 @@ const BadFile kBadFiles[] = {
     {"Empty", "empty.png", [] { return Bytes(); }, "empty file"},
     {"TruncatedPng", "cut.png", [] { return Truncated("astronaut.png"); }, "truncated PNG data"},
     {"TruncatedJpeg", "cut.jpg", [] { return Truncated("rocket.jpg"); }, "truncated JPEG data"},
-    {"WrongMagic", "magic.png", WrongMagic, "not a PNG or JPEG image"},
+    {"WrongMagic", "magic.png", WrongMagic, "not an image file of a kind this program reads"},
     {"BadCrc", "crc.png", BadHeaderCrc, "CRC error"},
     {"HugePng", "huge.png", HugePng, "100000 x 100000 pixels, more than the limit"},
     {"HugeJpeg", "huge.jpg", HugeJpeg, "65500 x 65500 pixels, more than the limit"},
     {"PaletteIndexPastEnd", "palette.png", PaletteIndexPastEnd, "palette index"},
-    {"OtherKind", "picture.ppm", Text, "not a PNG or JPEG image"},
+    {"OtherKind", "picture.ppm", Text, "not an image file of a kind this program reads"},
 };
 
 class BadInput : public CliTest, public ::testing::WithParamInterface<BadFile> {};
@@ -180,9 +180,11 @@ TEST_F(CliTest, FileNamesInMessagesAreEscaped)
 	RunResult run = RunQuimbel({"apply", "My", Path(name), Path("out.png")});
 
 	EXPECT_EQ(run.status, 1);
-	EXPECT_EQ(run.err, "quimbel: " + fFolder +
-	                       "/evil\\n\\x1b]0;owned\\x07\\xc2\\x9b"
-	                       "2J.png: not a PNG or JPEG image\n");
+	EXPECT_EQ(run.err,
+	          "quimbel: " + fFolder +
+	              "/evil\\n\\x1b]0;owned\\x07\\xc2\\x9b"
+	              "2J.png: not an image file of a kind this program reads (PNG, JPEG, WebP, "
+	              "TIFF, HEIC, AVIF)\n");
 }
 
 // A PNG whose metadata chunk claims 2^31 - 1 bytes, of which the file holds a dozen.
