@@ -144,6 +144,8 @@ void Register(const std::string& name,
               void (*function)(benchmark::State&, const std::string&, WriteOptions),
               const std::string& file, WriteOptions options)
 {
+	// Each repetition writes the file again.
+	options.existing = Existing::kReplace;
 	benchmark::RegisterBenchmark(name.c_str(), function, file, options)
 	    ->Unit(benchmark::kMillisecond)
 	    ->Iterations(1)
