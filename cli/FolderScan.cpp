@@ -1,5 +1,7 @@
 #include "FolderScan.h"
 
+#include <cstdlib>
+
 #include "MemoryBudget.h"
 #include "Messages.h"
 
@@ -25,7 +27,9 @@ bool ScanAndReport(AddonFolder& folder, const HostOptions& options, bool sayIfUn
 	if (!options.inProcess)
 		folder.UseWorkers(WorkerLimitsFor(options));
 	std::string error;
-	bool found = folder.Scan(options.addonFolder, error);
+	const char* listed = getenv("QUIMBEL_ADDONS");
+	bool found = folder.Scan(
+	    AddonFolder::SearchPath(options.addonFolder, listed != NULL ? listed : ""), error);
 	for (const std::string& problem : folder.Problems())
 		ReportError(problem);
 	if (!found)

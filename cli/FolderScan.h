@@ -7,7 +7,8 @@
 #include "AddonFolder.h"
 #include "HostOptions.h"
 
-// Scans the add-on folder of `options` into `folder`, its add-ons in worker processes unless
+// Scans the add-on folders into `folder` (--addons, then $QUIMBEL_ADDONS, the user's folder and
+// the installed one), its add-ons in worker processes unless
 // `options.inProcess`, telling standard error about every file that is not a usable add-on and,
 // when the folder gave no add-on at all, why; with `sayIfUnconfined`, also that the kernel could
 // not confine the workers' files. Returns false when there is no add-on; what the reported files

@@ -135,8 +135,7 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 		item.title = entry.name;
 		item.detail = entry.fileName + ", id " + FormatFilterId(entry.id);
 		std::string iconError;
-		if (!WriteItemIcon(folder.Path() + "/" + entry.fileName, outputFolder, IconName(entry),
-		                   options, item, iconError)) {
+		if (!WriteItemIcon(entry.path, outputFolder, IconName(entry), options, item, iconError)) {
 			ReportError(iconError);
 			gallery.iconsFailed++;
 		}

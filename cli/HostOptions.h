@@ -8,7 +8,7 @@
 #include "ImageFile.h"
 
 struct HostOptions {
-	// The add-on folder the user chose; empty for the one beside the program.
+	// The add-on folder the user chose, searched before the others; may be empty.
 	std::string addonFolder;
 	ImageLimits limits;
 	WriteOptions write;

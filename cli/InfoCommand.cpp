@@ -67,7 +67,7 @@ bool ResolveAddon(const std::string& argument, const HostOptions& options, Named
 		error = argument + ": no such file; " + matchError;
 		return false;
 	}
-	path = named.folder.Path() + "/" + entry->fileName;
+	path = entry->path;
 	return true;
 }
 

@@ -1,4 +1,5 @@
-// quimbel list: every add-on found, one line each: file name, id, display name.
+// quimbel list: every add-on found, one line each: file name, id, display name; then each add-on
+// shadowed by one of an earlier folder.
 #include <algorithm>
 #include <cstdio>
 
@@ -27,6 +28,8 @@ int RunList(const HostOptions& options)
 		printf("%-*s  %*s  %s\n", (int)fileWidth, Printable(entry.fileName).c_str(), (int)idWidth,
 		       FormatFilterId(entry.id).c_str(), Printable(entry.name).c_str());
 	}
+	for (const std::string& shadowed : folder.Shadowed())
+		printf("shadowed: %s\n", Printable(shadowed).c_str());
 	return folder.ProblemsFail(FolderUse::kEveryAddon) ? kExitSomeFailed : kExitSuccess;
 }
 

@@ -31,8 +31,9 @@ int main(int argc, char** argv)
 	// Options of the whole program may also follow the subcommand's name.
 	app.fallthrough();
 	app.add_option("--addons", options.addonFolder,
-	               "Folder of the filter add-ons (default: lib/quimbel/addons beside the program)")
-	    ->envname("QUIMBEL_ADDONS");
+	               "Folder searched for filter add-ons first; then those of QUIMBEL_ADDONS "
+	               "(colon-separated), ~/.local/lib/quimbel/addons and lib/quimbel/addons beside "
+	               "the program. A filter with the name or id of one found before is shadowed");
 	app.add_option("--max-pixels", options.limits.maxPixels,
 	               "Largest image accepted, in pixels; checked before decoding")
 	    ->capture_default_str()

@@ -95,17 +95,86 @@ std::string AddonFolder::DefaultPath()
 	return candidates[0];
 }
 
+std::string AddonFolder::UserPath()
+{
+	const char* home = getenv("HOME");
+	if (home == NULL || home[0] == '\0')
+		return std::string();
+	return std::string(home) + "/.local/lib/quimbel/addons";
+}
+
+std::vector<SearchFolder> AddonFolder::SearchPath(const std::string& chosen,
+                                                  const std::string& listed)
+{
+	std::vector<SearchFolder> folders;
+	if (!chosen.empty())
+		folders.push_back({chosen, true});
+	size_t start = 0;
+	while (start <= listed.size()) {
+		size_t end = listed.find(':', start);
+		if (end == std::string::npos)
+			end = listed.size();
+		// As in PATH, a listed folder that does not exist is passed over.
+		if (end > start)
+			folders.push_back({listed.substr(start, end - start), false});
+		start = end + 1;
+	}
+	std::string user = UserPath();
+	if (!user.empty())
+		folders.push_back({user, false});
+	folders.push_back({DefaultPath(), false});
+
+	// A folder named twice is read once, where it first comes.
+	std::vector<SearchFolder> unique;
+	for (const SearchFolder& folder : folders) {
+		std::error_code ignored;
+		auto same = [&folder, &ignored](const SearchFolder& earlier) {
+			return earlier.path == folder.path ||
+			       std::filesystem::equivalent(earlier.path, folder.path, ignored);
+		};
+		if (std::none_of(unique.begin(), unique.end(), same))
+			unique.push_back(folder);
+	}
+	return unique;
+}
+
 bool AddonFolder::Scan(const std::string& path, std::string& error)
 {
-	fPath = path.empty() ? DefaultPath() : path;
+	return Scan(std::vector<SearchFolder>{{path.empty() ? DefaultPath() : path, true}}, error);
+}
+
+bool AddonFolder::Scan(const std::vector<SearchFolder>& folders, std::string& error)
+{
+	fFolders.clear();
 	fEntries.clear();
 	fProblems.clear();
-
-	DIR* folder = opendir(fPath.c_str());
-	if (folder == NULL) {
-		error = fPath + ": cannot read the add-on folder: " + strerror(errno);
+	fShadowed.clear();
+	for (const SearchFolder& folder : folders) {
+		if (!_ScanFolder(folder, error))
+			return false;
+	}
+	if (fEntries.empty()) {
+		std::string searched;
+		for (const SearchFolder& folder : folders)
+			searched += (searched.empty() ? "" : ", ") + folder.path;
+		error = (fFolders.size() == 1 ? fFolders[0] : searched) + ": no filter add-ons found";
 		return false;
 	}
+	return true;
+}
+
+bool AddonFolder::_ScanFolder(const SearchFolder& searched, std::string& error)
+{
+	const std::string& path = searched.path;
+	DIR* folder = opendir(path.c_str());
+	if (folder == NULL) {
+		if (!searched.named && errno == ENOENT)
+			return true;
+		error = path + ": cannot read the add-on folder: " + strerror(errno);
+		return false;
+	}
+	fFolders.push_back(path);
+	fFolderStart = fEntries.size();
 
 	std::vector<std::string> names;
 	while (struct dirent* item = readdir(folder)) {
@@ -119,7 +188,7 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 	// the results are taken in the order of the names.
 	std::vector<Candidate> candidates;
 	for (const std::string& name : names) {
-		Candidate candidate{name, fPath + "/" + name, "", NULL};
+		Candidate candidate{name, path + "/" + name, "", NULL};
 		struct stat status;
 		if (stat(candidate.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
 			continue;
@@ -136,11 +205,6 @@ bool AddonFolder::Scan(const std::string& path, std::string& error)
 			_LoadInWorker(candidate);
 		else
 			_LoadInProcess(candidate.path, candidate.name);
-	}
-
-	if (fEntries.empty()) {
-		error = fPath + ": no filter add-ons found";
-		return false;
 	}
 	return true;
 }
@@ -161,7 +225,7 @@ bool AddonFolder::_LoadInProcess(const std::string& path, const std::string& nam
 	}
 	std::string displayName = FilterName(*filter);
 	int32 id = filter->id;
-	fEntries.push_back(AddonEntry{std::move(filter), NULL, name, id, displayName});
+	_Add(AddonEntry{std::move(filter), NULL, name, id, displayName, path});
 	return true;
 }
 
@@ -179,8 +243,21 @@ bool AddonFolder::_LoadInWorker(Candidate& candidate)
 	int32 id = worker->Id();
 	std::string displayName = worker->Name();
 	auto workers = std::make_shared<AddonWorkers>(path, fLimits, std::move(worker));
-	fEntries.push_back(AddonEntry{NULL, workers, candidate.name, id, displayName});
+	_Add(AddonEntry{NULL, workers, candidate.name, id, displayName, path});
 	return true;
+}
+
+void AddonFolder::_Add(AddonEntry entry)
+{
+	for (size_t i = 0; i < fFolderStart; i++) {
+		const AddonEntry& earlier = fEntries[i];
+		if (earlier.id != entry.id && !EqualsIgnoringCase(earlier.name, entry.name))
+			continue;
+		fShadowed.push_back(entry.path + ": \"" + entry.name + "\" (id " +
+		                    FormatFilterId(entry.id) + ") is shadowed by " + earlier.path);
+		return;
+	}
+	fEntries.push_back(std::move(entry));
 }
 
 const AddonEntry* AddonFolder::Match(const std::string& filter, std::string& error,
@@ -204,7 +281,8 @@ const AddonEntry* AddonFolder::Match(const std::string& filter, std::string& err
 		std::vector<const AddonEntry*> all;
 		for (const AddonEntry& entry : fEntries)
 			all.push_back(&entry);
-		error = "unknown filter \"" + filter + "\"; the add-ons in " + fPath + " are:";
+		error = "unknown filter \"" + filter + "\"; the add-ons in " +
+		        (fFolders.size() == 1 ? fFolders[0] : "the folders searched") + " are:";
 		choices = ListChoices(all);
 		return NULL;
 	}

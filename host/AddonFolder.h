@@ -1,4 +1,4 @@
-// Finding the filter add-ons in a folder and picking one by the name the user gives.
+// Finding the filter add-ons in the folders searched and picking one by the name the user gives.
 #ifndef ADDON_FOLDER_H
 #define ADDON_FOLDER_H
 
@@ -17,6 +17,15 @@ struct AddonEntry {
 	std::string fileName;
 	int32 id;
 	std::string name;
+	// The add-on file: fileName in the folder it was found in.
+	std::string path;
+};
+
+// A folder searched for add-ons. One the user named on the command line must be readable; the
+// others are passed over when they do not exist.
+struct SearchFolder {
+	std::string path;
+	bool named;
 };
 
 // How a command uses the add-on folder, which decides what a file of the folder that is not a
@@ -34,22 +43,36 @@ public:
 	// <program folder>/../lib/quimbel/addons.
 	static std::string DefaultPath();
 
+	// The user's own add-on folder, ~/.local/lib/quimbel/addons, or empty without a home.
+	static std::string UserPath();
+
+	// The folders searched, in order: `chosen` (the command line's) when not empty, each folder
+	// of the colon-separated `listed` (the environment's), the user's folder and DefaultPath().
+	static std::vector<SearchFolder> SearchPath(const std::string& chosen,
+	                                            const std::string& listed);
+
 	// From now on, add-ons are loaded and run in worker processes with `limits`, never in this
 	// one.
 	void UseWorkers(const WorkerLimits& limits);
 
-	// Loads every add-on file in `path` (`path` empty: DefaultPath()). Only ELF shared objects for
-	// this machine are loaded at all. Returns false and sets `error` when the folder cannot be read
-	// or holds no add-on; files that are not add-ons do not stop the scan, they are listed by
-	// Problems().
+	// Loads every add-on file of `folders`, in their order. Only ELF shared objects for this
+	// machine are loaded at all. A filter with the name or id of one found in an earlier folder is
+	// shadowed by it: left out, and listed by Shadowed(). Returns false and sets `error` when a
+	// folder the user named cannot be read or no folder holds an add-on; files that are not
+	// add-ons do not stop the scan, they are listed by Problems().
+	bool Scan(const std::vector<SearchFolder>& folders, std::string& error);
+	// The same for the one folder `path` (`path` empty: DefaultPath()).
 	bool Scan(const std::string& path, std::string& error);
 
 	// Whether some worker ran without the kernel confining its files (no Landlock).
 	bool Unconfined() const { return fUnconfined; }
 
-	const std::string& Path() const { return fPath; }
-	// Sorted by file name.
+	// The folders that were read, in the order searched.
+	const std::vector<std::string>& Folders() const { return fFolders; }
+	// Those of each folder sorted by file name, the folders in the order searched.
 	const std::vector<AddonEntry>& Entries() const { return fEntries; }
+	// One line per add-on left out for one of an earlier folder with its name or id.
+	const std::vector<std::string>& Shadowed() const { return fShadowed; }
 	// One message per file of the folder that is not a usable add-on, each naming the file.
 	const std::vector<std::string>& Problems() const { return fProblems; }
 	// Whether Problems() make a command that uses the folder as `use` says end in failure.
@@ -74,15 +97,21 @@ private:
 		std::unique_ptr<AddonWorker> worker;
 	};
 
+	bool _ScanFolder(const SearchFolder& folder, std::string& error);
 	bool _LoadInProcess(const std::string& path, const std::string& name);
 	bool _LoadInWorker(Candidate& candidate);
+	// Adds `entry` unless a filter of an earlier folder shadows it.
+	void _Add(AddonEntry entry);
 
 	bool fWorkers = false;
 	WorkerLimits fLimits;
 	bool fUnconfined = false;
-	std::string fPath;
+	std::vector<std::string> fFolders;
+	// Where the entries of the folder being read start.
+	size_t fFolderStart = 0;
 	std::vector<AddonEntry> fEntries;
 	std::vector<std::string> fProblems;
+	std::vector<std::string> fShadowed;
 };
 
 // An id as users write it: a four-character code as 'nega', anything else as a number.

@@ -115,7 +115,8 @@ TEST_F(ApplyBatch, GoesOnPastABadFile)
 	                SamplePath("rocket.jpg"), SamplePath("logo.png"), "-o", outputs, "-j", "2"});
 
 	EXPECT_EQ(run.status, 1);
-	EXPECT_NE(run.err.find(Path("broken.png") + ": not an image file of a kind this program reads"), std::string::npos)
+	EXPECT_NE(run.err.find(Path("broken.png") + ": not an image file of a kind this program reads"),
+	          std::string::npos)
 	    << run.err;
 	EXPECT_NE(run.err.find("3 of 4 files written"), std::string::npos) << run.err;
 	EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no progress bar off a terminal";

@@ -71,4 +71,53 @@ TEST_F(AddonFolderScan, EmptyOrMissingFolderGivesNothing)
 	EXPECT_EQ(error.rfind(Path("missing") + ": cannot read the add-on folder", 0), 0u) << error;
 }
 
+// Folders are read in order; a filter with the name or id of one found before is shadowed, and
+// folders other than the one named on the command line may be missing.
+TEST_F(AddonFolderScan, EarlierFoldersShadowLaterOnes)
+{
+	std::filesystem::create_directories(Path("first"));
+	std::filesystem::create_directories(Path("second"));
+	Copy(AddonPath("Inverter"), "first/Negative");
+	Copy(AddonPath("CopyThrough"), "second/CopyThrough");
+	// Another file, the same filter: its id and name are taken.
+	Copy(AddonPath("Inverter"), "second/Inverter");
+
+	AddonFolder folder;
+	std::string error;
+	ASSERT_TRUE(folder.Scan(
+	    {{Path("first"), true}, {Path("absent"), false}, {Path("second"), false}}, error))
+	    << error;
+	ASSERT_EQ(folder.Entries().size(), 2u);
+	EXPECT_EQ(folder.Entries()[0].path, Path("first/Negative"));
+	EXPECT_EQ(folder.Entries()[1].path, Path("second/CopyThrough"));
+	EXPECT_EQ(folder.Folders(), std::vector<std::string>({Path("first"), Path("second")}));
+	ASSERT_EQ(folder.Shadowed().size(), 1u);
+	EXPECT_EQ(folder.Shadowed()[0], Path("second/Inverter") +
+	                                    ": \"Negative\" (id 'nega') is shadowed by " +
+	                                    Path("first/Negative"));
+
+	// A folder named on the command line must be there.
+	EXPECT_FALSE(folder.Scan({{Path("absent"), true}, {Path("first"), false}}, error));
+	EXPECT_EQ(error.rfind(Path("absent") + ": cannot read the add-on folder", 0), 0u) << error;
+}
+
+// The search path: the command line's folder, the environment's in their order, the user's and
+// the installed one, each once.
+TEST(AddonSearchPath, ComesInOrderWithoutRepeats)
+{
+	std::vector<SearchFolder> folders =
+	    AddonFolder::SearchPath("/chosen", "/listed/a::/listed/b:/chosen");
+	std::vector<std::string> paths;
+	for (const SearchFolder& folder : folders)
+		paths.push_back(folder.path);
+	std::vector<std::string> expected = {"/chosen", "/listed/a", "/listed/b"};
+	if (!AddonFolder::UserPath().empty())
+		expected.push_back(AddonFolder::UserPath());
+	expected.push_back(AddonFolder::DefaultPath());
+	EXPECT_EQ(paths, expected);
+	EXPECT_TRUE(folders[0].named);
+	EXPECT_FALSE(folders[1].named);
+	EXPECT_FALSE(folders.back().named);
+}
+
 } // namespace

@@ -138,7 +138,9 @@ TEST_F(InstalledKit, ExampleIsAnAddonWithItsResources)
 {
 	Outcome list = RunInstalled({"list", "--addons", QUIMBEL_KIT_EXAMPLE_ADDONS});
 	ASSERT_EQ(list.status, 0) << list.err;
-	EXPECT_TRUE(std::regex_match(list.out, std::regex("Sepia +'sepi' +Sepia\n"))) << list.out;
+	// The folder of --addons comes first, the installed add-ons after it.
+	EXPECT_TRUE(std::regex_search(list.out, std::regex("^Sepia +'sepi' +Sepia\n"))) << list.out;
+	EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 10) << list.out;
 
 	Outcome info = RunInstalled({"info", std::string(QUIMBEL_KIT_EXAMPLE_ADDONS) + "/Sepia"});
 	ASSERT_EQ(info.status, 0) << info.err;
