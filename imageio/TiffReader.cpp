@@ -3,6 +3,7 @@
 // planes, with any compression libtiff decodes. A file of several pages gives its first.
 #include "ImageCodecs.h"
 #include "Metadata.h"
+#include "TiffFile.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -16,9 +17,6 @@
 #include <exiv2/tags.hpp>
 #include <exiv2/tiffimage.hpp>
 #include <exiv2/xmp_exiv2.hpp>
-// libtiff's own uint8, uint16... would clash with the platform's types of the same names.
-#define TIFF_DISABLE_DEPRECATED
-#include <tiffio.h>
 
 namespace {
 
@@ -38,136 +36,10 @@ const uint64 kHeaderSize = 8;
 // Pages past the first are counted, for the note, up to this many.
 const int kMaxPagesCounted = 1000;
 
-// libtiff reports what it cannot tie to an open file through handlers of the whole process,
-// which would print on standard error; the messages of each open file go to that file's own
-// handlers below. Set before main() starts any thread.
-const bool sLibraryQuiet = [] {
-	TIFFSetErrorHandler(NULL);
-	TIFFSetWarningHandler(NULL);
-	return true;
-}();
-
-// The file in memory, which libtiff reads through the procedures below. Mapping it lets
-// libtiff decode the compressed data where they are, without copying them.
-struct MemoryFile {
-	const uint8* data;
-	toff_t size;
-	toff_t position;
-};
-
-tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size)
+std::string Damaged(const TiffFile& file, const std::string& otherwise)
 {
-	MemoryFile* file = static_cast<MemoryFile*>(handle);
-	if (size <= 0 || file->position >= file->size)
-		return 0;
-	tmsize_t count = (tmsize_t)std::min<toff_t>((toff_t)size, file->size - file->position);
-	memcpy(buffer, file->data + file->position, count);
-	file->position += count;
-	return count;
+	return file.Failure("damaged TIFF data", otherwise);
 }
-
-tmsize_t WriteProc(thandle_t, void*, tmsize_t)
-{
-	return -1;
-}
-
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
-{
-	MemoryFile* file = static_cast<MemoryFile*>(handle);
-	switch (whence) {
-	case SEEK_SET:
-		file->position = offset;
-		break;
-	case SEEK_CUR:
-		file->position += offset;
-		break;
-	case SEEK_END:
-		file->position = file->size + offset;
-		break;
-	default:
-		return (toff_t)-1;
-	}
-	return file->position;
-}
-
-int CloseProc(thandle_t)
-{
-	return 0;
-}
-
-toff_t SizeProc(thandle_t handle)
-{
-	return static_cast<MemoryFile*>(handle)->size;
-}
-
-int MapProc(thandle_t handle, void** base, toff_t* size)
-{
-	MemoryFile* file = static_cast<MemoryFile*>(handle);
-	// Opened for reading only: libtiff never writes through the mapping.
-	*base = const_cast<uint8*>(file->data);
-	*size = file->size;
-	return 1;
-}
-
-void UnmapProc(thandle_t, void*, toff_t)
-{
-}
-
-// The first error libtiff gave about the file; its warnings concern what it has already
-// worked around.
-struct Messages {
-	char error[256];
-};
-
-int HandleError(TIFF*, void* user, const char*, const char* format, va_list arguments)
-{
-	Messages* messages = static_cast<Messages*>(user);
-	if (messages->error[0] != '\0')
-		return 1;
-	vsnprintf(messages->error, sizeof(messages->error), format, arguments);
-	// Some messages end in the codec's own explanation, which may be empty.
-	size_t length = strlen(messages->error);
-	while (length > 0 && strchr(": ", messages->error[length - 1]) != NULL)
-		messages->error[--length] = '\0';
-	return 1;
-}
-
-int HandleWarning(TIFF*, void*, const char*, const char*, va_list)
-{
-	return 1;
-}
-
-std::string Damaged(const Messages& messages, const char* otherwise)
-{
-	return std::string("damaged TIFF data (") +
-	       (messages.error[0] != '\0' ? messages.error : otherwise) + ")";
-}
-
-class TiffFile {
-public:
-	TiffFile(MemoryFile* file, Messages* messages) : fTiff(NULL)
-	{
-		TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-		if (options == NULL)
-			return;
-		TIFFOpenOptionsSetMaxSingleMemAlloc(options, kLibraryAllocationLimit);
-		TIFFOpenOptionsSetErrorHandlerExtR(options, HandleError, messages);
-		TIFFOpenOptionsSetWarningHandlerExtR(options, HandleWarning, messages);
-		fTiff = TIFFClientOpenExt("TIFF", "r", file, ReadProc, WriteProc, SeekProc, CloseProc,
-		                          SizeProc, MapProc, UnmapProc, options);
-		TIFFOpenOptionsFree(options);
-	}
-	~TiffFile()
-	{
-		if (fTiff != NULL)
-			TIFFClose(fTiff);
-	}
-
-	TIFF* Get() const { return fTiff; }
-
-private:
-	TIFF* fTiff;
-};
 
 enum class Model { kGrey, kRgb, kPalette, kCmyk };
 
@@ -559,17 +431,17 @@ bool CheckChunkSize(const Layout& layout, uint64 chunkBytes, const char* what, u
 // Strips too large to decode whole into a buffer of their own are read a row at a time, so that
 // even an image in one strip takes no memory beyond the bitmap and one row. Only strips whose
 // pixels keep their samples together can be read so.
-bool ReadRows(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Messages& messages,
+bool ReadRows(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const TiffFile& file,
               std::string& error)
 {
 	if ((uint64)TIFFScanlineSize64(tiff) != layout.rowBytes) {
-		error = Damaged(messages, "row size does not match the image");
+		error = Damaged(file, "row size does not match the image");
 		return false;
 	}
 	std::vector<uint16> row((size_t)(layout.rowBytes + 1) / 2);
 	for (uint32 y = 0; y < layout.height; y++) {
 		if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) {
-			error = Damaged(messages, ("cannot decode row " + std::to_string(y)).c_str());
+			error = Damaged(file, ("cannot decode row " + std::to_string(y)).c_str());
 			return false;
 		}
 		ConvertRow(layout, reinterpret_cast<const uint8*>(row.data()), BitmapRow(bitmap, y),
@@ -580,7 +452,7 @@ bool ReadRows(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Messages&
 
 // Strips are decoded whole, which lets libtiff use its fastest decoders, a strip of every plane
 // at a time.
-bool ReadStrips(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Messages& messages,
+bool ReadStrips(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const TiffFile& file,
                 std::string& error)
 {
 	uint32 rowsPerStrip = layout.height;
@@ -588,14 +460,14 @@ bool ReadStrips(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Message
 	rowsPerStrip = std::max<uint32>(1, std::min(rowsPerStrip, layout.height));
 	uint64 stripBytes = layout.rowBytes * rowsPerStrip;
 	if (layout.planes == 1 && stripBytes > kMaxStripBuffer)
-		return ReadRows(tiff, layout, bitmap, messages, error);
+		return ReadRows(tiff, layout, bitmap, file, error);
 	uint32 stripsPerPlane = (layout.height - 1) / rowsPerStrip + 1;
 	if (TIFFNumberOfStrips(tiff) < (uint64)stripsPerPlane * layout.planes) {
-		error = Damaged(messages, "fewer strips than the image needs");
+		error = Damaged(file, "fewer strips than the image needs");
 		return false;
 	}
 	if ((uint64)TIFFStripSize64(tiff) != stripBytes) {
-		error = Damaged(messages, "strip size does not match the image");
+		error = Damaged(file, "strip size does not match the image");
 		return false;
 	}
 	if (!CheckChunkSize(layout, stripBytes, "strips", layout.width, rowsPerStrip, error))
@@ -612,7 +484,7 @@ bool ReadStrips(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Message
 			tmsize_t got = TIFFReadEncodedStrip(tiff, plane * stripsPerPlane + strip,
 			                                    chunk.Plane(plane), chunk.PlaneSize());
 			if (got < 0 || (uint64)got < layout.rowBytes * rows) {
-				error = Damaged(messages, ("cannot decode strip " + std::to_string(strip)).c_str());
+				error = Damaged(file, ("cannot decode strip " + std::to_string(strip)).c_str());
 				return false;
 			}
 		}
@@ -623,7 +495,7 @@ bool ReadStrips(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Message
 	return true;
 }
 
-bool ReadTiles(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Messages& messages,
+bool ReadTiles(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const TiffFile& file,
                std::string& error)
 {
 	uint64 samplesInRow = (uint64)layout.tileWidth * (layout.planes == 1 ? layout.samples : 1);
@@ -632,7 +504,7 @@ bool ReadTiles(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Messages
 	if (!CheckChunkSize(layout, tileBytes, "tiles", layout.tileWidth, layout.tileLength, error))
 		return false;
 	if ((uint64)TIFFTileSize64(tiff) != tileBytes) {
-		error = Damaged(messages, "tile size does not match the image");
+		error = Damaged(file, "tile size does not match the image");
 		return false;
 	}
 	Chunk chunk;
@@ -647,8 +519,7 @@ bool ReadTiles(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Messages
 			for (int plane = 0; plane < layout.planes; plane++) {
 				uint32 tile = TIFFComputeTile(tiff, left, top, 0, (uint16)plane);
 				if (TIFFReadEncodedTile(tiff, tile, chunk.Plane(plane), chunk.PlaneSize()) < 0) {
-					error =
-					    Damaged(messages, ("cannot decode tile " + std::to_string(tile)).c_str());
+					error = Damaged(file, ("cannot decode tile " + std::to_string(tile)).c_str());
 					return false;
 				}
 			}
@@ -836,12 +707,12 @@ std::string PagesNote(TIFF* tiff)
 	return pages > 1 ? "the first of " + std::to_string(pages) + " pages" : std::string();
 }
 
-bool ReadPixels(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Messages& messages,
+bool ReadPixels(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const TiffFile& file,
                 std::string& error)
 {
 	if (layout.tiled)
-		return ReadTiles(tiff, layout, bitmap, messages, error);
-	return ReadStrips(tiff, layout, bitmap, messages, error);
+		return ReadTiles(tiff, layout, bitmap, file, error);
+	return ReadStrips(tiff, layout, bitmap, file, error);
 }
 
 } // namespace
@@ -849,11 +720,12 @@ bool ReadPixels(TIFF* tiff, const Layout& layout, BBitmap& bitmap, const Message
 std::unique_ptr<BBitmap> ReadTiff(const uint8* data, size_t size, const ImageLimits& limits,
                                   std::string& error, ImageMetadata* metadata)
 {
-	MemoryFile file = {data, size, 0};
-	Messages messages = {""};
-	TiffFile tiff(&file, &messages);
+	TiffMemory memory;
+	memory.data = data;
+	memory.size = size;
+	TiffFile tiff(&memory, "r", kLibraryAllocationLimit);
 	if (tiff.Get() == NULL) {
-		error = Damaged(messages, "libtiff cannot open it");
+		error = Damaged(tiff, "libtiff cannot open it");
 		return NULL;
 	}
 	Layout layout;
@@ -864,9 +736,9 @@ std::unique_ptr<BBitmap> ReadTiff(const uint8* data, size_t size, const ImageLim
 	if (bitmap == NULL)
 		return NULL;
 	// What libtiff said while opening the file it has got over; a decoding error is new.
-	messages.error[0] = '\0';
+	tiff.ForgetErrors();
 	if (!CheckDataInFile(tiff.Get(), layout, size, error) ||
-	    !ReadPixels(tiff.Get(), layout, *bitmap, messages, error))
+	    !ReadPixels(tiff.Get(), layout, *bitmap, tiff, error))
 		return NULL;
 	if (metadata != NULL) {
 		ReadMetadata(tiff.Get(), data, size, *metadata);

@@ -2,6 +2,7 @@
 // horizontal predictor, with their colour profile, resolution, orientation, EXIF, XMP and IPTC.
 #include "ImageCodecs.h"
 #include "Metadata.h"
+#include "TiffFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,9 +15,6 @@
 
 #include <exiv2/exif.hpp>
 #include <exiv2/tags.hpp>
-// libtiff's own uint8, uint16... would clash with the platform's types of the same names.
-#define TIFF_DISABLE_DEPRECATED
-#include <tiffio.h>
 
 namespace {
 
@@ -25,139 +23,6 @@ namespace {
 const size_t kStripBytes = 256 * 1024;
 // What the file holds beside the samples and the metadata: the directory and the strips' places.
 const size_t kDirectoryAllowance = 64 * 1024;
-
-// libtiff reports what it cannot tie to an open file through handlers of the whole process,
-// which would print on standard error. Set before main() starts any thread.
-const bool sLibraryQuiet = [] {
-	TIFFSetErrorHandler(NULL);
-	TIFFSetWarningHandler(NULL);
-	return true;
-}();
-
-// The file as libtiff writes it: libtiff goes back to earlier places, which the stream may not
-// allow (a pipe), so the file is made in memory and written out whole.
-struct MemoryFile {
-	std::vector<uint8> bytes;
-	toff_t position = 0;
-};
-
-tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size)
-{
-	MemoryFile* file = static_cast<MemoryFile*>(handle);
-	if (size <= 0 || file->position >= file->bytes.size())
-		return 0;
-	tmsize_t count = (tmsize_t)std::min<toff_t>((toff_t)size, file->bytes.size() - file->position);
-	memcpy(buffer, file->bytes.data() + file->position, count);
-	file->position += count;
-	return count;
-}
-
-tmsize_t WriteProc(thandle_t handle, void* data, tmsize_t size)
-{
-	MemoryFile* file = static_cast<MemoryFile*>(handle);
-	if (size < 0)
-		return -1;
-	const uint8* bytes = static_cast<const uint8*>(data);
-	try {
-		// libtiff appends but for the header and the directory's offset, which it rewrites.
-		if (file->position > file->bytes.size())
-			file->bytes.resize(file->position);
-		size_t overwritten = std::min<size_t>(size, file->bytes.size() - file->position);
-		memcpy(file->bytes.data() + file->position, bytes, overwritten);
-		file->bytes.insert(file->bytes.end(), bytes + overwritten, bytes + size);
-	} catch (const std::bad_alloc&) {
-		return -1;
-	}
-	file->position += size;
-	return size;
-}
-
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
-{
-	MemoryFile* file = static_cast<MemoryFile*>(handle);
-	switch (whence) {
-	case SEEK_SET:
-		file->position = offset;
-		break;
-	case SEEK_CUR:
-		file->position += offset;
-		break;
-	case SEEK_END:
-		file->position = file->bytes.size() + offset;
-		break;
-	default:
-		return (toff_t)-1;
-	}
-	return file->position;
-}
-
-int CloseProc(thandle_t)
-{
-	return 0;
-}
-
-toff_t SizeProc(thandle_t handle)
-{
-	return static_cast<MemoryFile*>(handle)->bytes.size();
-}
-
-int MapProc(thandle_t, void**, toff_t*)
-{
-	return 0;
-}
-
-void UnmapProc(thandle_t, void*, toff_t)
-{
-}
-
-struct Messages {
-	char error[256];
-};
-
-int HandleError(TIFF*, void* user, const char*, const char* format, va_list arguments)
-{
-	Messages* messages = static_cast<Messages*>(user);
-	if (messages->error[0] == '\0')
-		vsnprintf(messages->error, sizeof(messages->error), format, arguments);
-	return 1;
-}
-
-int HandleWarning(TIFF*, void*, const char*, const char*, va_list)
-{
-	return 1;
-}
-
-std::string CannotEncode(const Messages& messages, const char* otherwise)
-{
-	return std::string("cannot encode TIFF (") +
-	       (messages.error[0] != '\0' ? messages.error : otherwise) + ")";
-}
-
-class TiffFile {
-public:
-	TiffFile(MemoryFile* file, Messages* messages) : fTiff(NULL)
-	{
-		TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-		if (options == NULL)
-			return;
-		TIFFOpenOptionsSetErrorHandlerExtR(options, HandleError, messages);
-		TIFFOpenOptionsSetWarningHandlerExtR(options, HandleWarning, messages);
-		// Little-endian, as the EXIF structure at the start of the file is written.
-		fTiff = TIFFClientOpenExt("TIFF", "wl", file, ReadProc, WriteProc, SeekProc, CloseProc,
-		                          SizeProc, MapProc, UnmapProc, options);
-		TIFFOpenOptionsFree(options);
-	}
-	~TiffFile()
-	{
-		if (fTiff != NULL)
-			TIFFClose(fTiff);
-	}
-
-	TIFF* Get() const { return fTiff; }
-
-private:
-	TIFF* fTiff;
-};
 
 // The EXIF data as the file carries them. The main directory, which libtiff writes, takes the
 // descriptive text tags, such as the camera's make and model; the EXIF and GPS directories
@@ -346,7 +211,7 @@ void ConvertRows(const BBitmap& bitmap, uint32 top, uint32 rows, bool alpha, uin
 }
 
 bool Encode(const BBitmap& bitmap, const WriteOptions& options, const ImageMetadata* metadata,
-            MemoryFile& file, std::string& error)
+            TiffMemory& file, std::string& error)
 {
 	Exif exif;
 	if (metadata != NULL)
@@ -366,16 +231,16 @@ bool Encode(const BBitmap& bitmap, const WriteOptions& options, const ImageMetad
 	} catch (const std::bad_alloc&) {
 	}
 
-	Messages messages = {""};
-	TiffFile tiff(&file, &messages);
+	// Little-endian, as the EXIF structure at the start of the file is written.
+	TiffFile tiff(&file, "wl");
 	if (tiff.Get() == NULL) {
-		error = CannotEncode(messages, "libtiff cannot start a file");
+		error = tiff.Failure("cannot encode TIFF", "libtiff cannot start a file");
 		return false;
 	}
 	uint32 rowsPerStrip =
 	    (uint32)std::max<size_t>(1, std::min<size_t>(height, kStripBytes / rowBytes));
 	if (!SetLayout(tiff.Get(), width, height, alpha, options.pngCompression, rowsPerStrip)) {
-		error = CannotEncode(messages, "libtiff refuses the layout");
+		error = tiff.Failure("cannot encode TIFF", "libtiff refuses the layout");
 		return false;
 	}
 	if (metadata != NULL)
@@ -393,12 +258,12 @@ bool Encode(const BBitmap& bitmap, const WriteOptions& options, const ImageMetad
 		ConvertRows(bitmap, top, rows, alpha, strip.data());
 		if (TIFFWriteEncodedStrip(tiff.Get(), index, strip.data(), (tmsize_t)(rowBytes * rows)) <
 		    0) {
-			error = CannotEncode(messages, "cannot write a strip");
+			error = tiff.Failure("cannot encode TIFF", "cannot write a strip");
 			return false;
 		}
 	}
 	if (!TIFFWriteDirectory(tiff.Get())) {
-		error = CannotEncode(messages, "cannot write the directory");
+		error = tiff.Failure("cannot encode TIFF", "cannot write the directory");
 		return false;
 	}
 	return true;
@@ -409,7 +274,7 @@ bool Encode(const BBitmap& bitmap, const WriteOptions& options, const ImageMetad
 bool WriteTiff(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
                const ImageMetadata* metadata, std::string& error)
 {
-	MemoryFile memory;
+	TiffMemory memory;
 	if (!Encode(bitmap, options, metadata, memory, error))
 		return false;
 	if (fwrite(memory.bytes.data(), 1, memory.bytes.size(), file) != memory.bytes.size()) {
