@@ -8,6 +8,7 @@
 
 #include <libheif/heif.h>
 
+#include "HeifObjects.h"
 #include "Metadata.h"
 
 namespace {
@@ -17,17 +18,8 @@ namespace {
 // 4 s but its file is 20% larger. Lossless, 8 takes 35 s.
 const int kEncoderSpeed = 8;
 
-struct ContextDeleter {
-	void operator()(heif_context* context) const { heif_context_free(context); }
-};
 struct EncoderDeleter {
 	void operator()(heif_encoder* encoder) const { heif_encoder_release(encoder); }
-};
-struct ImageDeleter {
-	void operator()(heif_image* image) const { heif_image_release(image); }
-};
-struct HandleDeleter {
-	void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
 };
 struct OptionsDeleter {
 	void operator()(heif_encoding_options* options) const { heif_encoding_options_free(options); }
@@ -183,7 +175,7 @@ bool WriteAvif(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
 		error = "cannot write AVIF: this system's libheif has no AV1 encoder";
 		return false;
 	}
-	std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+	HeifContextPtr context(heif_context_alloc());
 	if (context == NULL) {
 		error = "not enough memory to encode AVIF";
 		return false;
@@ -218,7 +210,7 @@ bool WriteAvif(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
 	result = heif_image_create(
 	    width, height, heif_colorspace_RGB,
 	    hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &imagePointer);
-	std::unique_ptr<heif_image, ImageDeleter> image(imagePointer);
+	HeifImagePtr image(imagePointer);
 	if (result.code == heif_error_Ok)
 		result = heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8);
 	int stride = 0;
@@ -251,7 +243,7 @@ bool WriteAvif(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
 	heif_image_handle* handlePointer = NULL;
 	result = heif_context_encode_image(context.get(), image.get(), encoder.get(), encoding.get(),
 	                                   &handlePointer);
-	std::unique_ptr<heif_image_handle, HandleDeleter> handle(handlePointer);
+	HeifHandlePtr handle(handlePointer);
 	if (result.code != heif_error_Ok) {
 		error = "cannot encode AVIF (" + Detail(result) + ")";
 		return false;

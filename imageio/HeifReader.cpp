@@ -10,19 +10,11 @@
 
 #include <libheif/heif.h>
 
+#include "HeifObjects.h"
 #include "Metadata.h"
 
 namespace {
 
-struct ContextDeleter {
-	void operator()(heif_context* context) const { heif_context_free(context); }
-};
-struct HandleDeleter {
-	void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
-};
-struct ImageDeleter {
-	void operator()(heif_image* image) const { heif_image_release(image); }
-};
 struct OptionsDeleter {
 	void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
 };
@@ -316,7 +308,7 @@ void ReadProfile(const heif_image_handle* handle, std::vector<uint8>& profile)
 std::unique_ptr<BBitmap> ReadHeif(const uint8* data, size_t size, const ImageLimits& limits,
                                   std::string& error, ImageMetadata* metadata)
 {
-	std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+	HeifContextPtr context(heif_context_alloc());
 	if (context == NULL) {
 		error = "not enough memory to read HEIF";
 		return NULL;
@@ -329,7 +321,7 @@ std::unique_ptr<BBitmap> ReadHeif(const uint8* data, size_t size, const ImageLim
 	heif_image_handle* primary = NULL;
 	if (result.code == heif_error_Ok)
 		result = heif_context_get_primary_image_handle(context.get(), &primary);
-	std::unique_ptr<heif_image_handle, HandleDeleter> handle(primary);
+	HeifHandlePtr handle(primary);
 	if (result.code != heif_error_Ok) {
 		error = Describe(result);
 		return NULL;
@@ -365,7 +357,7 @@ std::unique_ptr<BBitmap> ReadHeif(const uint8* data, size_t size, const ImageLim
 	result = heif_decode_image(
 	    handle.get(), &decoded, heif_colorspace_RGB,
 	    hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
-	std::unique_ptr<heif_image, ImageDeleter> image(decoded);
+	HeifImagePtr image(decoded);
 	if (result.code != heif_error_Ok) {
 		error = Describe(result);
 		return NULL;
