@@ -17,5 +17,6 @@ void AddListCommand(CLI::App& app, const HostOptions& options, CommandRunner& ru
 void AddApplyCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 void AddGalleryCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 void AddInfoCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
+void AddCheckCommand(CLI::App& app, const HostOptions& options, CommandRunner& runner);
 
 #endif // COMMANDS_H

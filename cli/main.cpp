@@ -73,6 +73,7 @@ int main(int argc, char** argv)
 	AddApplyCommand(app, options, runner);
 	AddGalleryCommand(app, options, runner);
 	AddInfoCommand(app, options, runner);
+	AddCheckCommand(app, options, runner);
 
 	try {
 		app.parse(argc, argv);

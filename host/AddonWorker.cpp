@@ -116,7 +116,7 @@ std::string WorkerProgramPath()
 
 AddonWorker::AddonWorker(pid_t process, int socket, int output, const WorkerLimits& limits)
     : fMemory(std::make_shared<LentMemory>()), fProcess(process), fSocket(socket), fOutput(output),
-      fLimits(limits), fId(0), fLandlocked(false)
+      fLimits(limits), fId(0), fLandlocked(false), fLoadedFlags(0)
 {
 }
 
@@ -202,14 +202,40 @@ bool AddonWorker::WaitUntilLoaded(const OutputSink& output, std::string& error)
 	fId = answer.message.id;
 	fName = answer.message.name;
 	fLandlocked = answer.message.failure == 0;
+	fLoadedFlags = answer.message.flags;
 	return true;
 }
 
 std::unique_ptr<BBitmap> AddonWorker::Run(const BBitmap& source, const OutputSink& output,
                                           std::string& error)
 {
-	int descriptor = BPrivate::SharedBitmapDescriptor(source);
-	if (descriptor < 0) {
+	return _Run(&source, 0, output, error);
+}
+
+std::unique_ptr<BBitmap> AddonWorker::RunOnCopy(BBitmap& copy, const OutputSink& output,
+                                                std::string& error)
+{
+	return _Run(&copy, kRunOnWritableCopy, output, error);
+}
+
+std::unique_ptr<BBitmap> AddonWorker::RunOnCopyOnTwoThreads(BBitmap& copy, const OutputSink& output,
+                                                            std::string& error)
+{
+	return _Run(&copy, kRunOnWritableCopy | kRunOnTwoThreads, output, error);
+}
+
+std::unique_ptr<BBitmap> AddonWorker::RunOnNull(const OutputSink& output, std::string& error)
+{
+	return _Run(NULL, kRunOnNull, output, error);
+}
+
+// Sends the run request: `flags` as WorkerRunFlags, with the descriptor of `source` unless it is
+// NULL.
+std::unique_ptr<BBitmap> AddonWorker::_Run(const BBitmap* source, uint32 flags,
+                                           const OutputSink& output, std::string& error)
+{
+	int descriptor = source != NULL ? BPrivate::SharedBitmapDescriptor(*source) : -1;
+	if (source != NULL && descriptor < 0) {
 		error = "cannot hand the image to the worker: its pixels are not shared";
 		return NULL;
 	}
@@ -219,21 +245,28 @@ std::unique_ptr<BBitmap> AddonWorker::Run(const BBitmap& source, const OutputSin
 	}
 	WorkerMessage request = {};
 	request.kind = kWorkerRun;
-	request.space = source.ColorSpace();
-	BRect bounds = source.Bounds();
-	request.left = bounds.left;
-	request.top = bounds.top;
-	request.right = bounds.right;
-	request.bottom = bounds.bottom;
-	// The worker gets a descriptor that only reads: it cannot change the host's image.
-	std::string readOnlyPath = "/proc/self/fd/" + std::to_string(descriptor);
-	int readOnly = open(readOnlyPath.c_str(), O_RDONLY | O_CLOEXEC);
-	if (readOnly < 0) {
-		error = std::string("cannot hand the image to the worker: ") + strerror(errno);
-		return NULL;
+	request.flags = flags;
+	int passed = -1;
+	if (source != NULL) {
+		request.space = source->ColorSpace();
+		BRect bounds = source->Bounds();
+		request.left = bounds.left;
+		request.top = bounds.top;
+		request.right = bounds.right;
+		request.bottom = bounds.bottom;
+		// Unless it is a copy lent for the purpose, the worker gets a descriptor that only
+		// reads: it cannot change the host's image.
+		bool writable = (flags & kRunOnWritableCopy) != 0;
+		std::string passedPath = "/proc/self/fd/" + std::to_string(descriptor);
+		passed = open(passedPath.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+		if (passed < 0) {
+			error = std::string("cannot hand the image to the worker: ") + strerror(errno);
+			return NULL;
+		}
 	}
-	bool sent = SendWorkerMessage(fSocket, request, readOnly);
-	close(readOnly);
+	bool sent = SendWorkerMessage(fSocket, request, passed);
+	if (passed >= 0)
+		close(passed);
 	Answer answer;
 	if (!sent) {
 		error = _Ended(-1);

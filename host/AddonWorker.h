@@ -43,6 +43,9 @@ public:
 
 	int32 Id() const { return fId; }
 	const std::string& Name() const { return fName; }
+	// How the add-on's filter object broke the contract as it loaded, as WorkerLoadedFlags
+	// (WorkerProtocol.h).
+	uint32 LoadedFlags() const { return fLoadedFlags; }
 	// Whether the kernel confined the worker's files with Landlock.
 	bool Landlocked() const { return fLandlocked; }
 	// False once the worker has failed; it takes no more requests then.
@@ -53,6 +56,15 @@ public:
 	// image", "crashed (segmentation fault)", "was stopped after 60 s", ...).
 	std::unique_ptr<BBitmap> Run(const BBitmap& source, const OutputSink& output,
 	                             std::string& error);
+	// Run() on `copy`, a copy the caller made of a source, handed over writable: whatever the
+	// add-on writes into its source ends up in `copy` instead of crashing the worker.
+	std::unique_ptr<BBitmap> RunOnCopy(BBitmap& copy, const OutputSink& output, std::string& error);
+	// RunOnCopy() on two threads of the worker at once; fails ("two runs at once gave different
+	// results") unless both give the same.
+	std::unique_ptr<BBitmap> RunOnCopyOnTwoThreads(BBitmap& copy, const OutputSink& output,
+	                                               std::string& error);
+	// Runs the filter on NULL; NULL with "produced no image" is the answer the contract asks for.
+	std::unique_ptr<BBitmap> RunOnNull(const OutputSink& output, std::string& error);
 
 private:
 	AddonWorker(pid_t process, int socket, int output, const WorkerLimits& limits);
@@ -60,6 +72,8 @@ private:
 	AddonWorker& operator=(const AddonWorker&) = delete;
 
 	struct Answer;
+	std::unique_ptr<BBitmap> _Run(const BBitmap* source, uint32 flags, const OutputSink& output,
+	                              std::string& error);
 	bool _Await(Answer& answer, const OutputSink& output, std::string& error);
 	std::unique_ptr<BBitmap> _TakeResult(Answer& answer, std::string& error);
 	std::string _Ended(int forbiddenCall);
@@ -74,6 +88,7 @@ private:
 	int32 fId;
 	std::string fName;
 	bool fLandlocked;
+	uint32 fLoadedFlags;
 };
 
 // `problem` with the add-on file at `path` as a message: starting with the path. Loading's own

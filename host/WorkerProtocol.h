@@ -2,8 +2,10 @@
 // socket: each message arrives whole or not at all). Bitmaps cross as the descriptor of their
 // shared pixel memory, passed beside a message, and their layout.
 //
-//   worker, once its add-on is loaded:  kLoaded (id, name) or kFailed
-//   host:   kRun (the source's layout) + the source's descriptor
+//   worker, once its add-on is loaded:  kLoaded (id, name, what it found amiss) or kFailed
+//   host:   kRun (the source's layout, flags) + the source's descriptor, read-only unless it
+//           is a copy the host lends writable (kRunOnWritableCopy); kRun with kRunOnNull and no
+//           descriptor to run the filter on NULL
 //   worker: kResult (the result's layout) + the result's descriptor, or kFailed
 //
 // The worker's bitmaps take their pixels from memory the host lends: at any time before it
@@ -30,6 +32,30 @@ enum WorkerMessageKind : uint32 {
 	kWorkerBlock,
 };
 
+// Flags of kWorkerRun.
+enum WorkerRunFlags : uint32 {
+	// The source is the host's copy, passed writable: the worker maps it so that an add-on that
+	// writes into its source changes the copy, for the host to see, instead of crashing.
+	kRunOnWritableCopy = 1,
+	// No source, no descriptor: the filter is run on NULL.
+	kRunOnNull = 2,
+	// The filter runs on the source on two threads at once; the worker answers with one result
+	// when both give the same, kFailureRunsDiffer when they do not.
+	kRunOnTwoThreads = 4,
+};
+
+// Flags of kWorkerLoaded: how the add-on's filter object breaks the contract at load time.
+enum WorkerLoadedFlags : uint32 {
+	// No NUL within the object's name field.
+	kLoadedNameUnterminated = 1,
+	// The object's spare field is not 0.
+	kLoadedSpareSet = 2,
+	// A second call of instantiate_filter gave the same object again.
+	kLoadedSameObjectTwice = 4,
+	// A second call of instantiate_filter gave no object.
+	kLoadedNoSecondObject = 8,
+};
+
 // Why a worker gives no result.
 enum WorkerFailure : uint32 {
 	kFailureNone = 0,
@@ -43,6 +69,9 @@ enum WorkerFailure : uint32 {
 	kFailureBadResult,
 	// The source the host sent could not be mapped.
 	kFailureBadSource,
+	// Two runs at once gave different results, or could not both be started; the text says
+	// which.
+	kFailureRunsDiffer,
 };
 
 struct WorkerMessage {
@@ -60,6 +89,8 @@ struct WorkerMessage {
 	uint32 failure;
 	int32 call;
 	char text[160];
+	// kWorkerRun: WorkerRunFlags; kWorkerLoaded: WorkerLoadedFlags.
+	uint32 flags;
 	// kWorkerAllocate: the bytes asked for.
 	uint64 length;
 };

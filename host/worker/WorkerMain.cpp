@@ -6,12 +6,17 @@
 // It confines itself, loads the add-on, tells the host the filter's id and name, narrows its
 // confinement and then runs the filter on every source the host sends, until the host closes
 // the socket.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <SharedBitmap.h>
@@ -23,9 +28,12 @@
 
 namespace {
 
-// Asks the host for the memory of a new bitmap; see WorkerProtocol.h.
+// Asks the host for the memory of a new bitmap; see WorkerProtocol.h. Two runs at once ask one
+// after the other, so that each gets the answer to its own request.
 int BorrowBlock(size_t length)
 {
+	static std::mutex sLock;
+	std::lock_guard<std::mutex> lock(sLock);
 	WorkerMessage request = {};
 	request.kind = kWorkerAllocate;
 	request.length = length;
@@ -50,37 +58,115 @@ bool Fail(WorkerFailure failure, const std::string& text)
 	return SendWorkerMessage(kWorkerSocket, message);
 }
 
-// Runs the filter on one source and answers with the result or why there is none.
-bool Serve(ImageFilter& filter, const WorkerMessage& request, int sourceDescriptor)
-{
-	BRect bounds(request.left, request.top, request.right, request.bottom);
-	std::unique_ptr<BBitmap> source(
-	    BPrivate::AdoptSharedBitmap(sourceDescriptor, bounds, (color_space)request.space, false));
-	if (source == NULL) {
-		close(sourceDescriptor);
-		return Fail(kFailureBadSource, "the source could not be mapped");
-	}
-
+// What one call of the filter's Run gave.
+struct Outcome {
 	BBitmap* returned = NULL;
 	WorkerFailure failure = kFailureNone;
+};
+
+Outcome RunFilterOn(ImageFilter& filter, BBitmap* source)
+{
+	Outcome outcome;
 	try {
-		returned = filter.Run(source.get());
+		outcome.returned = filter.Run(source);
 	} catch (const std::bad_alloc&) {
-		failure = kFailureOutOfMemory;
+		outcome.failure = kFailureOutOfMemory;
 	} catch (...) {
-		failure = kFailureException;
+		outcome.failure = kFailureException;
 	}
+	return outcome;
+}
+
+// Deletes what a run returned, unless it is the source or lies over its memory.
+void Discard(const Outcome& outcome, const BBitmap* source)
+{
+	if (outcome.returned != NULL && (source == NULL || !SharesSource(outcome.returned, *source)))
+		delete outcome.returned;
+}
+
+bool SameResults(const BBitmap* one, const BBitmap* other)
+{
+	if (one == NULL || other == NULL)
+		return one == other;
+	return one->Bounds() == other->Bounds() && one->ColorSpace() == other->ColorSpace() &&
+	       one->BitsLength() == other->BitsLength() && one->Bits() != NULL &&
+	       other->Bits() != NULL && memcmp(one->Bits(), other->Bits(), one->BitsLength()) == 0;
+}
+
+// Runs the filter on `source` on this thread and a second one, started together as far as the
+// system allows; `differs` says why the two cannot stand for one run when they do not agree.
+Outcome RunOnTwoThreads(ImageFilter& filter, BBitmap* source, std::string& differs)
+{
+	std::atomic<int> waiting(2);
+	auto run = [&filter, source, &waiting] {
+		waiting--;
+		while (waiting.load() > 0)
+			sched_yield();
+		return RunFilterOn(filter, source);
+	};
+	Outcome other;
+	std::thread second;
+	try {
+		second = std::thread([&other, &run] { other = run(); });
+	} catch (const std::system_error& error) {
+		differs = std::string("could not start a second thread: ") + error.what();
+		return Outcome();
+	}
+	Outcome mine = run();
+	second.join();
+	if (mine.returned != NULL && mine.returned == other.returned) {
+		Discard(mine, source);
+		differs = "two runs at once returned the same bitmap";
+		return Outcome();
+	}
+	if (mine.failure != kFailureNone || other.failure != kFailureNone) {
+		Discard(mine, source);
+		Discard(other, source);
+		return {NULL, mine.failure != kFailureNone ? mine.failure : other.failure};
+	}
+	if (!SameResults(mine.returned, other.returned)) {
+		Discard(mine, source);
+		Discard(other, source);
+		differs = "two runs at once gave different results";
+		return Outcome();
+	}
+	Discard(other, source);
+	return mine;
+}
+
+// Runs the filter as `request` asks, on the source at `sourceDescriptor` or on NULL, and
+// answers with the result or why there is none.
+bool Serve(ImageFilter& filter, const WorkerMessage& request, int sourceDescriptor)
+{
+	std::unique_ptr<BBitmap> source;
+	if ((request.flags & kRunOnNull) == 0) {
+		BRect bounds(request.left, request.top, request.right, request.bottom);
+		bool writable = (request.flags & kRunOnWritableCopy) != 0;
+		source.reset(BPrivate::AdoptSharedBitmap(sourceDescriptor, bounds,
+		                                         (color_space)request.space, writable));
+		if (source == NULL) {
+			close(sourceDescriptor);
+			return Fail(kFailureBadSource, "the source could not be mapped");
+		}
+	}
+
+	std::string differs;
+	Outcome outcome = (request.flags & kRunOnTwoThreads) != 0
+	                      ? RunOnTwoThreads(filter, source.get(), differs)
+	                      : RunFilterOn(filter, source.get());
 	// What the add-on printed reaches the host before the answer does.
 	fflush(stdout);
-	if (failure != kFailureNone)
-		return Fail(failure, "");
-	if (returned == NULL)
+	if (!differs.empty())
+		return Fail(kFailureRunsDiffer, differs);
+	if (outcome.failure != kFailureNone)
+		return Fail(outcome.failure, "");
+	if (outcome.returned == NULL)
 		return Fail(kFailureNoImage, "");
-	if (SharesSource(returned, *source)) {
+	if (source != NULL && SharesSource(outcome.returned, *source)) {
 		// Not deleted: the source's memory is not the result's to free.
 		return Fail(kFailureReturnedSource, "");
 	}
-	std::unique_ptr<BBitmap> result(returned);
+	std::unique_ptr<BBitmap> result(outcome.returned);
 	if (const char* problem = ResultProblem(*result))
 		return Fail(kFailureBadResult, problem);
 	int descriptor = BPrivate::SharedBitmapDescriptor(*result);
@@ -96,6 +182,37 @@ bool Serve(ImageFilter& filter, const WorkerMessage& request, int sourceDescript
 	answer.right = resultBounds.right;
 	answer.bottom = resultBounds.bottom;
 	return SendWorkerMessage(kWorkerSocket, answer, descriptor);
+}
+
+void StartFirstThread()
+{
+	try {
+		std::thread([] {}).join();
+	} catch (const std::system_error&) {
+		// Then a run on two threads reports that it could not start its second one.
+	}
+}
+
+// What the add-on's filter object and its entry point do against the contract, as
+// WorkerLoadedFlags.
+uint32 LoadedFlags(const FilterPtr& filter)
+{
+	uint32 flags = 0;
+	if (memchr(filter->name, '\0', sizeof(filter->name)) == NULL)
+		flags |= kLoadedNameUnterminated;
+	if (filter->spare != 0)
+		flags |= kLoadedSpareSet;
+	// Each call makes an object of its own: the second is compared and deleted, unless it is the
+	// first one again.
+	std::string error;
+	FilterPtr second = filter.get_deleter().addon->Instantiate(error);
+	if (second == NULL) {
+		flags |= kLoadedNoSecondObject;
+	} else if (second.get() == filter.get()) {
+		flags |= kLoadedSameObjectTwice;
+		second.release();
+	}
+	return flags;
 }
 
 } // namespace
@@ -128,6 +245,11 @@ int main(int argc, char** argv)
 	strncpy(loaded.name, FilterName(*filter).c_str(), sizeof(loaded.name) - 1);
 	// Whether the kernel confines files, for the host to tell the user once.
 	loaded.failure = landlocked ? 0 : 1;
+	loaded.flags = LoadedFlags(filter);
+	fflush(stdout);
+	// The C library sets up for threads the first time one starts, with calls the narrowed
+	// sandbox forbids: a first thread started now does that while they are allowed.
+	StartFirstThread();
 	if (!NarrowSandbox(error)) {
 		Fail(kFailureLoad, error);
 		return 1;
@@ -140,7 +262,8 @@ int main(int argc, char** argv)
 		int descriptor = -1;
 		if (!ReceiveWorkerMessage(kWorkerSocket, request, descriptor))
 			return 0;
-		if (request.kind != kWorkerRun || descriptor < 0) {
+		bool onNull = (request.flags & kRunOnNull) != 0;
+		if (request.kind != kWorkerRun || (descriptor < 0) != onNull) {
 			if (descriptor >= 0)
 				close(descriptor);
 			return 1;

@@ -34,6 +34,10 @@ const Misbehaviour kMisbehaviours[] = {
     {"SocketInRun", "was stopped for calling socket", false},
     {"ExecInRun", "was stopped for calling execve", false},
 #if !defined(__SANITIZE_ADDRESS__)
+    // Threads may be started, processes not; under the sanitizers clone is allowed whole.
+    {"ForkInRun", "was stopped for calling clone", false},
+#endif
+#if !defined(__SANITIZE_ADDRESS__)
     // Only an address-space limit stops it, which a worker under AddressSanitizer cannot have.
     {"AllocateInRun", "ran out of memory", false},
 #endif

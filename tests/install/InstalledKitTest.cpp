@@ -21,6 +21,7 @@
 extern char** environ;
 
 using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -149,6 +150,16 @@ TEST_F(InstalledKit, ExampleIsAnAddonWithItsResources)
 	EXPECT_THAT(info.out, HasSubstr("mini icon, 16 x 16 pixels"));
 	EXPECT_THAT(info.out, HasSubstr("version 1.0.0 (development, internal 0), short description "
 	                                "\"Sepia\""));
+}
+
+// The installed quimbel finds nothing to fault in the example built against the kit.
+TEST_F(InstalledKit, ExamplePassesEveryCheck)
+{
+	Outcome check = RunInstalled({"check", std::string(QUIMBEL_KIT_EXAMPLE_ADDONS) + "/Sepia"});
+
+	EXPECT_EQ(check.status, 0) << check.out << check.err;
+	EXPECT_THAT(check.out, HasSubstr("  passed: Run twice gives the same bytes\n"));
+	EXPECT_THAT(check.out, Not(HasSubstr("failed:")));
 }
 
 TEST_F(InstalledKit, ExampleTonesAColouredPictureSepia)
