@@ -248,12 +248,7 @@ std::unique_ptr<BBitmap> AddonWorker::_Run(const BBitmap* source, uint32 flags,
 	request.flags = flags;
 	int passed = -1;
 	if (source != NULL) {
-		request.space = source->ColorSpace();
-		BRect bounds = source->Bounds();
-		request.left = bounds.left;
-		request.top = bounds.top;
-		request.right = bounds.right;
-		request.bottom = bounds.bottom;
+		SetMessageLayout(request, *source);
 		// Unless it is a copy lent for the purpose, the worker gets a descriptor that only
 		// reads: it cannot change the host's image.
 		bool writable = (flags & kRunOnWritableCopy) != 0;

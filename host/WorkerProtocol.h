@@ -16,6 +16,7 @@
 #ifndef WORKER_PROTOCOL_H
 #define WORKER_PROTOCOL_H
 
+#include <Bitmap.h>
 #include <GraphicsDefs.h>
 #include <SupportDefs.h>
 
@@ -94,5 +95,16 @@ struct WorkerMessage {
 	// kWorkerAllocate: the bytes asked for.
 	uint64 length;
 };
+
+// Puts the layout of `bitmap` in `message`, as kWorkerRun and kWorkerResult carry it.
+inline void SetMessageLayout(WorkerMessage& message, const BBitmap& bitmap)
+{
+	message.space = bitmap.ColorSpace();
+	BRect bounds = bitmap.Bounds();
+	message.left = bounds.left;
+	message.top = bounds.top;
+	message.right = bounds.right;
+	message.bottom = bounds.bottom;
+}
 
 #endif // WORKER_PROTOCOL_H

@@ -175,12 +175,7 @@ bool Serve(ImageFilter& filter, const WorkerMessage& request, int sourceDescript
 
 	WorkerMessage answer = {};
 	answer.kind = kWorkerResult;
-	answer.space = result->ColorSpace();
-	BRect resultBounds = result->Bounds();
-	answer.left = resultBounds.left;
-	answer.top = resultBounds.top;
-	answer.right = resultBounds.right;
-	answer.bottom = resultBounds.bottom;
+	SetMessageLayout(answer, *result);
 	return SendWorkerMessage(kWorkerSocket, answer, descriptor);
 }
 

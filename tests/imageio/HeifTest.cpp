@@ -46,7 +46,7 @@ BitmapPtr RampBitmap(int32 width, int32 height, bool alpha, int seed = 0)
 }
 
 // A file that libheif itself makes of the ramps.
-struct FileSpec {
+struct FileRecipe {
 	heif_compression_format format = heif_compression_AV1;
 	int width = 64;
 	int height = 48;
@@ -61,28 +61,29 @@ struct FileSpec {
 	std::function<void(heif_context*, heif_encoder*, heif_image_handle*)> extend;
 };
 
-heif_image* MakeImage(const FileSpec& spec, int seed)
+heif_image* MakeImage(const FileRecipe& recipe, int seed)
 {
-	bool wide = spec.depth > 8;
+	bool wide = recipe.depth > 8;
 	heif_chroma chroma =
-	    spec.alpha ? (wide ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RGBA)
-	               : (wide ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB);
+	    recipe.alpha ? (wide ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RGBA)
+	                 : (wide ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB);
 	heif_image* image = NULL;
-	heif_image_create(spec.width, spec.height, heif_colorspace_RGB, chroma, &image);
-	heif_image_add_plane(image, heif_channel_interleaved, spec.width, spec.height, spec.depth);
+	heif_image_create(recipe.width, recipe.height, heif_colorspace_RGB, chroma, &image);
+	heif_image_add_plane(image, heif_channel_interleaved, recipe.width, recipe.height,
+	                     recipe.depth);
 	int stride = 0;
 	uint8* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-	int channels = spec.alpha ? 4 : 3;
+	int channels = recipe.alpha ? 4 : 3;
 	int bytes = wide ? 2 : 1;
-	for (int y = 0; y < spec.height; y++) {
-		for (int x = 0; x < spec.width * channels; x++) {
-			int value = Ramp(x / channels, y, x % channels, seed) << (spec.depth - 8);
+	for (int y = 0; y < recipe.height; y++) {
+		for (int x = 0; x < recipe.width * channels; x++) {
+			int value = Ramp(x / channels, y, x % channels, seed) << (recipe.depth - 8);
 			plane[y * stride + x * bytes] = (uint8)value;
 			if (wide)
 				plane[y * stride + x * bytes + 1] = (uint8)(value >> 8);
 		}
 	}
-	if (spec.lossless) {
+	if (recipe.lossless) {
 		heif_color_profile_nclx* profile = heif_nclx_color_profile_alloc();
 		profile->matrix_coefficients = heif_matrix_coefficients_RGB_GBR;
 		profile->full_range_flag = 1;
@@ -99,33 +100,33 @@ heif_error AppendBytes(heif_context*, const void* data, size_t size, void* bytes
 	return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
 }
 
-// Encodes `spec` into `file`, or skips the test when libheif has no encoder for its format.
-void MakeFile(const FileSpec& spec, Bytes& file)
+// Encodes `recipe` into `file`, or skips the test when libheif has no encoder for its format.
+void MakeFile(const FileRecipe& recipe, Bytes& file)
 {
-	if (!heif_have_encoder_for_format(spec.format))
-		GTEST_SKIP() << "libheif has no encoder for compression format " << spec.format;
+	if (!heif_have_encoder_for_format(recipe.format))
+		GTEST_SKIP() << "libheif has no encoder for compression format " << recipe.format;
 	heif_context* context = heif_context_alloc();
 	heif_encoder* encoder = NULL;
-	heif_image* image = MakeImage(spec, 0);
-	if (spec.prepare)
-		spec.prepare(image);
+	heif_image* image = MakeImage(recipe, 0);
+	if (recipe.prepare)
+		recipe.prepare(image);
 	heif_encoding_options* options = heif_encoding_options_alloc();
-	options->image_orientation = spec.orientation;
+	options->image_orientation = recipe.orientation;
 	heif_image_handle* handle = NULL;
 	[&] {
-		ASSERT_HEIF_OK(heif_context_get_encoder_for_format(context, spec.format, &encoder));
-		if (spec.lossless) {
+		ASSERT_HEIF_OK(heif_context_get_encoder_for_format(context, recipe.format, &encoder));
+		if (recipe.lossless) {
 			ASSERT_HEIF_OK(heif_encoder_set_lossless(encoder, 1));
 			ASSERT_HEIF_OK(heif_encoder_set_parameter(encoder, "chroma", "444"));
 		} else {
 			ASSERT_HEIF_OK(heif_encoder_set_lossy_quality(encoder, 90));
 			// libaom 3.6 takes more than 8 bits only at full chroma resolution.
-			if (spec.depth > 8 && spec.format == heif_compression_AV1)
+			if (recipe.depth > 8 && recipe.format == heif_compression_AV1)
 				ASSERT_HEIF_OK(heif_encoder_set_parameter(encoder, "chroma", "444"));
 		}
 		ASSERT_HEIF_OK(heif_context_encode_image(context, image, encoder, options, &handle));
-		if (spec.extend)
-			spec.extend(context, encoder, handle);
+		if (recipe.extend)
+			recipe.extend(context, encoder, handle);
 		heif_writer writer = {1, AppendBytes};
 		ASSERT_HEIF_OK(heif_context_write(context, &writer, &file));
 	}();
@@ -295,13 +296,13 @@ class HeifForeignFileTest : public HeifTest, public ::testing::WithParamInterfac
 TEST_P(HeifForeignFileTest, DecodesClose)
 {
 	const ForeignFile& row = GetParam();
-	FileSpec spec;
-	spec.format = row.format;
-	spec.depth = row.depth;
-	spec.alpha = row.alpha;
-	spec.lossless = false;
+	FileRecipe recipe;
+	recipe.format = row.format;
+	recipe.depth = row.depth;
+	recipe.alpha = row.alpha;
+	recipe.lossless = false;
 	Bytes file;
-	MakeFile(spec, file);
+	MakeFile(recipe, file);
 	if (IsSkipped() || HasFatalFailure())
 		return;
 	ImageMetadata metadata;
@@ -324,10 +325,10 @@ class HeifOrientationTest : public HeifTest, public ::testing::WithParamInterfac
 // does; without turning, the pixels come as stored with that orientation.
 TEST_P(HeifOrientationTest, FileTransformsAreApplied)
 {
-	FileSpec spec;
-	spec.orientation = (heif_orientation)GetParam();
+	FileRecipe recipe;
+	recipe.orientation = (heif_orientation)GetParam();
 	Bytes file;
-	MakeFile(spec, file);
+	MakeFile(recipe, file);
 	if (IsSkipped() || HasFatalFailure())
 		return;
 	ImageMetadata turned;
@@ -380,8 +381,8 @@ class HeifExifItemTest : public HeifTest, public ::testing::WithParamInterface<E
 TEST_P(HeifExifItemTest, GivesTheTiffStructure)
 {
 	const ExifItem& row = GetParam();
-	FileSpec spec;
-	spec.extend = [&row](heif_context* context, heif_encoder*, heif_image_handle* handle) {
+	FileRecipe recipe;
+	recipe.extend = [&row](heif_context* context, heif_encoder*, heif_image_handle* handle) {
 		Bytes item = {(uint8)(row.offset >> 24), (uint8)(row.offset >> 16),
 		              (uint8)(row.offset >> 8), (uint8)row.offset};
 		item.insert(item.end(), row.prefix.begin(), row.prefix.end());
@@ -390,7 +391,7 @@ TEST_P(HeifExifItemTest, GivesTheTiffStructure)
 		                                                 (int)item.size(), "Exif", NULL));
 	};
 	Bytes file;
-	MakeFile(spec, file);
+	MakeFile(recipe, file);
 	if (IsSkipped() || HasFatalFailure())
 		return;
 	ImageMetadata metadata;
@@ -407,10 +408,10 @@ INSTANTIATE_TEST_SUITE_P(Layouts, HeifExifItemTest, ::testing::ValuesIn(kExifIte
 // Of several images the primary one is read, not the first, and the notes say there are more.
 TEST_F(HeifTest, PrimaryOfSeveralImages)
 {
-	FileSpec spec;
-	spec.extend = [&spec](heif_context* context, heif_encoder* encoder, heif_image_handle*) {
+	FileRecipe recipe;
+	recipe.extend = [&recipe](heif_context* context, heif_encoder* encoder, heif_image_handle*) {
 		for (int seed = 1; seed <= 2; seed++) {
-			heif_image* image = MakeImage(spec, seed);
+			heif_image* image = MakeImage(recipe, seed);
 			heif_image_handle* handle = NULL;
 			heif_error result = heif_context_encode_image(context, image, encoder, NULL, &handle);
 			if (result.code == heif_error_Ok && seed == 1)
@@ -421,7 +422,7 @@ TEST_F(HeifTest, PrimaryOfSeveralImages)
 		}
 	};
 	Bytes file;
-	MakeFile(spec, file);
+	MakeFile(recipe, file);
 	if (IsSkipped() || HasFatalFailure())
 		return;
 	ImageMetadata metadata;
@@ -434,16 +435,16 @@ TEST_F(HeifTest, PrimaryOfSeveralImages)
 // Colours stored multiplied by alpha are divided back.
 TEST_F(HeifTest, PremultipliedAlphaIsUndone)
 {
-	FileSpec spec;
-	spec.alpha = true;
-	spec.prepare = [](heif_image* image) {
+	FileRecipe recipe;
+	recipe.alpha = true;
+	recipe.prepare = [](heif_image* image) {
 		int stride = 0;
 		uint8* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
 		memcpy(plane + 5 * stride + 3 * 4, "\x64\x32\x19\x80", 4);
 		heif_image_set_premultiplied_alpha(image, 1);
 	};
 	Bytes file;
-	MakeFile(spec, file);
+	MakeFile(recipe, file);
 	if (IsSkipped() || HasFatalFailure())
 		return;
 	BitmapPtr bitmap = Read(file);
@@ -550,7 +551,7 @@ TEST_P(HeifDamagedFileTest, IsRefused)
 {
 	const DamagedFile& row = GetParam();
 	Bytes file;
-	MakeFile(FileSpec(), file);
+	MakeFile(FileRecipe(), file);
 	if (IsSkipped() || HasFatalFailure())
 		return;
 	WriteBytes(Path("damaged.avif"), row.damage(file));
