@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 		WorkerMessage sent;
 		memcpy(&sent, data + offset, sizeof(sent));
 		// Blocks of up to 1 MiB, so that one input cannot take the fuzzer's memory.
-		int lent = sent.length % 2 == 0 ? sMemory->Lend(sent.length % (1 << 20) + 1) : -1;
+		int lent = sent.length % 2 == 0
+		               ? sMemory->Lend(sent.length % (1 << 20) + 1, sent.flags % 2 == 0)
+		               : -1;
 		SendWorkerMessage(sockets[1], sent, lent);
 		if (lent >= 0)
 			close(lent);

@@ -345,7 +345,7 @@ bool AddonWorker::_Await(Answer& answer, const OutputSink& output, std::string& 
 		if (answer.message.kind == kWorkerAllocate) {
 			if (answer.descriptor >= 0)
 				close(answer.descriptor);
-			_LendBlock(answer.message.length);
+			_LendBlock(answer.message.length, (answer.message.flags & kAllocateUncleared) == 0);
 			continue;
 		}
 		// What the worker printed before it answered is all in the pipe now.
@@ -362,12 +362,12 @@ bool AddonWorker::_Await(Answer& answer, const OutputSink& output, std::string& 
 
 // Answers a worker's request for memory; a block that cannot be had is answered without a
 // descriptor, which the worker takes as memory it could not get.
-void AddonWorker::_LendBlock(uint64 length)
+void AddonWorker::_LendBlock(uint64 length, bool cleared)
 {
 	WorkerMessage answer = {};
 	answer.kind = kWorkerBlock;
 	int descriptor = length > 0 && length <= (uint64)BBitmap::kMaxBitsLength
-	                     ? fMemory->Lend((size_t)length)
+	                     ? fMemory->Lend((size_t)length, cleared)
 	                     : -1;
 	SendWorkerMessage(fSocket, answer, descriptor);
 	if (descriptor >= 0)

@@ -77,7 +77,7 @@ private:
 	bool _Await(Answer& answer, const OutputSink& output, std::string& error);
 	std::unique_ptr<BBitmap> _TakeResult(Answer& answer, std::string& error);
 	std::string _Ended(int forbiddenCall);
-	void _LendBlock(uint64 length);
+	void _LendBlock(uint64 length, bool cleared);
 	void _Stop();
 
 	std::shared_ptr<LentMemory> fMemory;

@@ -23,13 +23,14 @@ LentMemory::~LentMemory()
 	}
 }
 
-int LentMemory::Lend(size_t length)
+int LentMemory::Lend(size_t length, bool cleared)
 {
 	std::lock_guard<std::mutex> lock(fLock);
 	for (Block& block : fBlocks) {
 		if (block.lent || block.claimed || block.length != length)
 			continue;
-		BPrivate::ClearSharedMemory(block.mapping, block.length);
+		if (cleared)
+			BPrivate::ClearSharedMemory(block.mapping, block.length);
 		block.lent = true;
 		return dup(block.descriptor);
 	}

@@ -17,9 +17,10 @@ class LentMemory : public std::enable_shared_from_this<LentMemory> {
 public:
 	~LentMemory();
 
-	// The descriptor of a zero-filled block of `length` bytes, for the caller to send and
-	// close; -1 when none can be had.
-	int Lend(size_t length);
+	// The descriptor of a block of `length` bytes, for the caller to send and close; -1 when
+	// none can be had. The block is zero-filled when `cleared` is set; otherwise it may hold
+	// what an earlier result of this worker left in it.
+	int Lend(size_t length, bool cleared);
 
 	// The bitmap over the lent block that `descriptor` (received from the worker, and closed
 	// here) shows, laid out as `bounds` and `space`; the block stays the host's until the bitmap

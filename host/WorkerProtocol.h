@@ -9,8 +9,8 @@
 //   worker: kResult (the result's layout) + the result's descriptor, or kFailed
 //
 // The worker's bitmaps take their pixels from memory the host lends: at any time before it
-// answers, the worker may send kAllocate (a length), and the host answers kBlock + the
-// descriptor of a zero-filled shared-memory file of that length.
+// answers, the worker may send kAllocate (a length, and whether the block may come uncleared),
+// and the host answers kBlock + the descriptor of a shared-memory file of that length.
 //
 // A worker stopped by its sandbox first sends kForbidden with the call it tried, when it can.
 #ifndef WORKER_PROTOCOL_H
@@ -57,6 +57,13 @@ enum WorkerLoadedFlags : uint32 {
 	kLoadedNoSecondObject = 8,
 };
 
+// Flags of kWorkerAllocate.
+enum WorkerAllocateFlags : uint32 {
+	// The worker writes every byte of the block before it reads one: the block need not be
+	// cleared. The host lends each worker blocks that only that worker's results have used.
+	kAllocateUncleared = 1,
+};
+
 // Why a worker gives no result.
 enum WorkerFailure : uint32 {
 	kFailureNone = 0,
@@ -90,7 +97,8 @@ struct WorkerMessage {
 	uint32 failure;
 	int32 call;
 	char text[160];
-	// kWorkerRun: WorkerRunFlags; kWorkerLoaded: WorkerLoadedFlags.
+	// kWorkerRun: WorkerRunFlags; kWorkerLoaded: WorkerLoadedFlags; kWorkerAllocate:
+	// WorkerAllocateFlags.
 	uint32 flags;
 	// kWorkerAllocate: the bytes asked for.
 	uint64 length;

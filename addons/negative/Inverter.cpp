@@ -5,6 +5,7 @@
 #include <new>
 
 #include <ImageFilter.h>
+#include <OverwriteBitmap.h>
 
 namespace {
 
@@ -42,7 +43,8 @@ BBitmap* Inverter::Run(BBitmap* source)
 		return NULL;
 	}
 
-	BBitmap* destination = new (std::nothrow) BBitmap(bounds, space, false, false);
+	// Every byte of the destination is written below: its memory need not be cleared first.
+	BBitmap* destination = BPrivate::NewBitmapToOverwrite(bounds, space);
 	if (destination == NULL) {
 		printf("Inverter: could not allocate bitmap\n");
 		return NULL;

@@ -1,6 +1,6 @@
 #include <AccessorDomain.h>
 
-#include <new>
+#include <OverwriteBitmap.h>
 
 bool IsAccessorSource(const BBitmap* source)
 {
@@ -18,7 +18,8 @@ BBitmap* CreateAccessorDestination(const BBitmap* source, BRect bounds)
 	if (!IsAccessorSource(source))
 		return NULL;
 
-	BBitmap* destination = new (std::nothrow) BBitmap(bounds, source->ColorSpace(), false, false);
+	// Every accessor filter writes each pixel of its destination.
+	BBitmap* destination = BPrivate::NewBitmapToOverwrite(bounds, source->ColorSpace());
 	if (destination == NULL)
 		return NULL;
 	if (!destination->IsValid() || destination->Bits() == NULL) {

@@ -3,12 +3,14 @@
 #include <memory>
 #include <new>
 
+#include <OverwriteBitmap.h>
 #include <View.h>
 
 BBitmap* DrawScaledCopy(const BBitmap* source, BRect bounds)
 {
-	std::unique_ptr<BBitmap> destination(new (std::nothrow)
-	                                         BBitmap(bounds, source->ColorSpace(), true, false));
+	// The drawing below covers every pixel of the destination.
+	std::unique_ptr<BBitmap> destination(
+	    BPrivate::NewBitmapToOverwrite(bounds, source->ColorSpace(), true));
 	if (destination == NULL || destination->InitCheck() != B_OK)
 		return NULL;
 	std::unique_ptr<BView> view(new (std::nothrow)

@@ -30,13 +30,14 @@ namespace {
 
 // Asks the host for the memory of a new bitmap; see WorkerProtocol.h. Two runs at once ask one
 // after the other, so that each gets the answer to its own request.
-int BorrowBlock(size_t length)
+int BorrowBlock(size_t length, bool cleared)
 {
 	static std::mutex sLock;
 	std::lock_guard<std::mutex> lock(sLock);
 	WorkerMessage request = {};
 	request.kind = kWorkerAllocate;
 	request.length = length;
+	request.flags = cleared ? 0u : (uint32)kAllocateUncleared;
 	WorkerMessage answer;
 	int descriptor = -1;
 	if (!SendWorkerMessage(kWorkerSocket, request) ||

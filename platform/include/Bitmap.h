@@ -19,6 +19,7 @@ namespace BPrivate {
 BBitmap* AdoptSharedBitmap(int descriptor, BRect bounds, color_space space, bool writable);
 BBitmap* WrapSharedBitmap(void* mapping, int descriptor, size_t length, BRect bounds,
                           color_space space, std::function<void()> release);
+BBitmap* NewBitmapToOverwrite(BRect bounds, color_space space, bool acceptsViews);
 } // namespace BPrivate
 
 class BBitmap {
@@ -61,6 +62,7 @@ public:
 
 private:
 	friend BBitmap* BPrivate::AdoptSharedBitmap(int, BRect, color_space, bool);
+	friend BBitmap* BPrivate::NewBitmapToOverwrite(BRect, color_space, bool);
 	friend BBitmap* BPrivate::WrapSharedBitmap(void*, int, size_t, BRect, color_space,
 	                                           std::function<void()>);
 
@@ -69,9 +71,12 @@ private:
 
 	// Over the shared memory `descriptor`; see SharedBitmap.h.
 	BBitmap(BRect bounds, color_space space, int descriptor, bool writable);
+	// With pixel memory that is not cleared first; see OverwriteBitmap.h.
+	struct Uncleared {};
+	BBitmap(BRect bounds, color_space space, bool acceptsViews, Uncleared);
 
 	status_t _Layout(int64& bytesPerRow, size_t& length) const;
-	status_t _Allocate();
+	status_t _Allocate(bool cleared);
 	status_t _Adopt(int descriptor, bool writable);
 	status_t _Wrap(void* mapping, int descriptor, size_t length, std::function<void()> release);
 

@@ -34,9 +34,10 @@ BBitmap* WrapSharedBitmap(void* mapping, int descriptor, size_t length, BRect bo
 int MakeSharedMemory(size_t length, void** mapping);
 
 // In a process that borrows its shared memory, where every new bitmap's pixels come from: a
-// function that gives the descriptor of a zero-filled, sealed shared-memory file of at least the
-// length asked for, or -1.
-void SetSharedMemoryProvider(int (*provider)(size_t length));
+// function that gives the descriptor of a sealed shared-memory file of at least the length asked
+// for, zero-filled when `cleared` is set (see OverwriteBitmap.h for bitmaps that need not be), or
+// -1.
+void SetSharedMemoryProvider(int (*provider)(size_t length, bool cleared));
 
 // Zeroes `length` bytes of shared memory at `mapping`, page-aligned, without reading them into
 // the cache first.

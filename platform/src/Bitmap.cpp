@@ -14,7 +14,14 @@ BBitmap::BBitmap(BRect bounds, color_space space, bool acceptsViews, bool /*need
     : fBounds(bounds), fColorSpace(space), fAcceptsViews(acceptsViews), fInitStatus(B_NO_INIT),
       fBits(NULL), fBitsLength(0), fBytesPerRow(0), fLockOwner(std::thread::id()), fLockCount(0)
 {
-	fInitStatus = _Allocate();
+	fInitStatus = _Allocate(true);
+}
+
+BBitmap::BBitmap(BRect bounds, color_space space, bool acceptsViews, Uncleared)
+    : fBounds(bounds), fColorSpace(space), fAcceptsViews(acceptsViews), fInitStatus(B_NO_INIT),
+      fBits(NULL), fBitsLength(0), fBytesPerRow(0), fLockOwner(std::thread::id()), fLockCount(0)
+{
+	fInitStatus = _Allocate(false);
 }
 
 BBitmap::BBitmap(BRect bounds, color_space space, int descriptor, bool writable)
@@ -60,14 +67,14 @@ status_t BBitmap::_Layout(int64& bytesPerRowOut, size_t& lengthOut) const
 	return B_OK;
 }
 
-status_t BBitmap::_Allocate()
+status_t BBitmap::_Allocate(bool cleared)
 {
 	int64 bytesPerRow = 0;
 	size_t length = 0;
 	status_t status = _Layout(bytesPerRow, length);
 	if (status != B_OK)
 		return status;
-	void* bits = AllocatePixelMemory(length);
+	void* bits = AllocatePixelMemory(length, cleared);
 	if (bits == NULL)
 		return B_NO_MEMORY;
 

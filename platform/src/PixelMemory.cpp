@@ -88,7 +88,7 @@ void ClearStreaming(void* memory, size_t bytes)
 #endif
 }
 
-void* TakeCachedBlock(size_t length)
+void* TakeCachedBlock(size_t length, bool cleared)
 {
 	std::lock_guard<std::mutex> lock(sCacheLock);
 	for (CachedBlock& block : sCache) {
@@ -97,7 +97,8 @@ void* TakeCachedBlock(size_t length)
 		CachedBlock taken = block;
 		block = CachedBlock{};
 		sCachedTotal -= taken.length;
-		ClearStreaming(taken.memory, taken.dirty);
+		if (cleared)
+			ClearStreaming(taken.memory, taken.dirty);
 		return taken.memory;
 	}
 	return NULL;
@@ -167,6 +168,7 @@ const size_t kKeptMappings = 8;
 std::vector<KeptMapping> sKeptMappings;
 
 std::atomic<bool> sShared(false);
+std::atomic<int> sUnclearedFill(-1);
 std::atomic<SharedMemoryProvider> sProvider(nullptr);
 std::mutex sSharedLock;
 std::map<const void*, SharedBlock> sSharedBlocks;
@@ -252,9 +254,17 @@ void* MapShared(int descriptor, size_t length, int protection, bool populate)
 			return memory;
 		}
 	}
-	int flags = MAP_SHARED | (populate ? MAP_POPULATE : 0);
+	// A shared mapping populated by mmap gets its pages read-only, and each first write then
+	// faults once more: pages of a writable block are populated for writing instead, where the
+	// kernel can.
+	bool forWriting = populate && (protection & PROT_WRITE) != 0;
+	int flags = MAP_SHARED | (populate && !forWriting ? MAP_POPULATE : 0);
 	void* memory = mmap(NULL, length, protection, flags, descriptor, 0);
-	return memory == MAP_FAILED ? NULL : memory;
+	if (memory == MAP_FAILED)
+		return NULL;
+	if (forWriting)
+		madvise(memory, length, MADV_POPULATE_WRITE);
+	return memory;
 }
 
 // Unmaps a block that is not this process's own, or keeps its mapping in a borrowing process.
@@ -276,18 +286,19 @@ void UnmapShared(void* memory, const SharedBlock& block)
 	close(block.descriptor);
 }
 
-void* AllocateShared(size_t bytes)
+void* AllocateShared(size_t bytes, bool cleared)
 {
 	size_t length = bytes == 0 ? 1 : bytes;
 	SharedMemoryProvider provider = sProvider.load();
 	if (provider == nullptr) {
 		void* kept = TakeFreeShared(length);
 		if (kept != NULL) {
-			ClearStreaming(kept, length);
+			if (cleared)
+				ClearStreaming(kept, length);
 			return kept;
 		}
 	}
-	int descriptor = provider != nullptr ? provider(length) : MakeSharedFile(length);
+	int descriptor = provider != nullptr ? provider(length, cleared) : MakeSharedFile(length);
 	if (descriptor < 0)
 		return NULL;
 	void* memory = MapShared(descriptor, length, PROT_READ | PROT_WRITE, true);
@@ -357,27 +368,46 @@ void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable)
 	return memory;
 }
 
-void* AllocatePixelMemory(size_t bytes)
+namespace {
+
+void* AllocateBlock(size_t bytes, bool cleared)
 {
 	if (sShared.load())
-		return AllocateShared(bytes);
+		return AllocateShared(bytes, cleared);
 	if (kWatchedMemory) {
 		void* watched = NULL;
 		if (posix_memalign(&watched, 64, bytes == 0 ? 1 : bytes) != 0)
 			return NULL;
-		memset(watched, 0, bytes);
+		if (cleared)
+			memset(watched, 0, bytes);
 		return watched;
 	}
 	if (bytes < kMappedThreshold)
-		return calloc(1, bytes == 0 ? 1 : bytes);
+		return cleared ? calloc(1, bytes == 0 ? 1 : bytes) : malloc(bytes == 0 ? 1 : bytes);
 
 	size_t length = MappedLength(bytes);
 	if (length < bytes || length + kHugePageSize < length)
 		return NULL;
-	void* memory = TakeCachedBlock(length);
+	void* memory = TakeCachedBlock(length, cleared);
 	if (memory != NULL)
 		return memory;
 	return MapBlock(length);
+}
+
+} // namespace
+
+void SetUnclearedFill(int value)
+{
+	sUnclearedFill.store(value);
+}
+
+void* AllocatePixelMemory(size_t bytes, bool cleared)
+{
+	void* memory = AllocateBlock(bytes, cleared);
+	int fill = sUnclearedFill.load();
+	if (memory != NULL && !cleared && fill >= 0)
+		memset(memory, fill, bytes);
+	return memory;
 }
 
 void FreePixelMemory(void* memory, size_t bytes)

@@ -8,9 +8,11 @@
 
 namespace BPrivate {
 
-// Returns `bytes` of zero-filled memory aligned to at least 64 bytes, or NULL when the memory
-// cannot be had. Release it with FreePixelMemory() and the same size.
-void* AllocatePixelMemory(size_t bytes);
+// Returns `bytes` of memory aligned to at least 64 bytes, or NULL when the memory cannot be had.
+// With `cleared` it is zero-filled; without, it holds whatever it held (zero when fresh from the
+// system, an earlier bitmap's bytes when recycled). Release it with FreePixelMemory() and the
+// same size.
+void* AllocatePixelMemory(size_t bytes, bool cleared);
 void FreePixelMemory(void* memory, size_t bytes);
 
 // With sharing on, every new block is an anonymous shared-memory file (memfd) mapped into this
@@ -26,14 +28,18 @@ int SharedPixelMemory(const void* memory);
 void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable);
 
 // Where a process that borrows its shared memory (a worker) gets each new block: the descriptor
-// of a zero-filled, sealed shared-memory file of at least `length` bytes, or -1. Blocks it gives
-// are unmapped and closed when their bitmaps go, never kept.
-typedef int (*SharedMemoryProvider)(size_t length);
+// of a sealed shared-memory file of at least `length` bytes, zero-filled when `cleared` is set,
+// or -1. Blocks it gives are unmapped and closed when their bitmaps go, never kept.
+typedef int (*SharedMemoryProvider)(size_t length, bool cleared);
 void SetSharedMemoryProvider(SharedMemoryProvider provider);
 
 // A new sealed shared-memory file of `length` bytes, mapped at `*mapping`; -1 when it cannot be
 // had. The caller owns both.
 int MakeSharedMemory(size_t length, void** mapping);
+
+// From now on, memory allocated without `cleared` is filled with `value` (0 to 255); -1 leaves it
+// as it is. For tests that show a writer leaves no byte unwritten.
+void SetUnclearedFill(int value);
 
 // Zeroes `length` bytes at `memory`, page-aligned, without reading them into the cache first.
 void ClearSharedMemory(void* memory, size_t length);

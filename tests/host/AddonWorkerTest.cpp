@@ -159,4 +159,34 @@ TEST(AddonWorker, GivesWhatTheAddonGivesInProcess)
 	}
 }
 
+// A worker's results reuse the memory of its earlier ones without clearing it where the filter
+// writes every byte: a result never shows what an earlier one left there.
+TEST(AddonWorker, ResultsShowNothingOfEarlierOnes)
+{
+	BitmapPtr first = SharedSource(301, 203);
+	BitmapPtr second = SharedSource(301, 203);
+	FillRandom(second.get(), 8, 1, 245);
+
+	for (const std::string& file : BuiltAddonFiles()) {
+		std::string error;
+		std::unique_ptr<AddonWorker> worker =
+		    AddonWorker::Start(AddonPath(file), WorkerLimits(), OutputSink(), error);
+		ASSERT_NE(worker, nullptr) << file << ": " << error;
+		// The first result is scribbled over and goes, its memory back to the blocks lent to
+		// this worker.
+		std::unique_ptr<BBitmap> earlier = worker->Run(*first, OutputSink(), error);
+		ASSERT_NE(earlier, nullptr) << file << ": " << error;
+		memset(earlier->Bits(), 0xa5, earlier->BitsLength());
+		earlier.reset();
+		std::unique_ptr<BBitmap> remote = worker->Run(*second, OutputSink(), error);
+		FilterPtr filter = LoadFilter(file);
+		std::unique_ptr<BBitmap> local;
+		CaptureStdout([&] { local.reset(filter->Run(second.get())); });
+		ASSERT_EQ(remote == nullptr, local == nullptr) << file << ": " << error;
+		if (local != nullptr) {
+			EXPECT_TRUE(Words(*remote) == Words(*local)) << file;
+		}
+	}
+}
+
 } // namespace
