@@ -98,6 +98,8 @@ bool ApplyToFile(const AddonEntry& entry, const std::string& input, const std::s
 	limits.admit = [&reservation](int64 width, int64 height, std::string& why) {
 		return reservation.AcquireFor(width, height, why);
 	};
+	// The filter's worker maps the image's memory while the image is decoded into it.
+	limits.allocated = [&entry](const BBitmap& bitmap) { PrepareFilter(entry, bitmap); };
 	// The colour profile goes on with the pixels, unless the user strips it.
 	ImageMetadata metadata;
 	std::unique_ptr<BBitmap> source = ReadInput(input, limits, error, metadata);

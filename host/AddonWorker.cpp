@@ -92,6 +92,14 @@ std::string FailureText(const WorkerMessage& message)
 	}
 }
 
+// A descriptor of the same shared pixels for a worker. Unless it is a copy lent for the
+// purpose, the worker gets one that only reads: it cannot change the host's image.
+int PassedDescriptor(int descriptor, bool writable)
+{
+	std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+	return open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+}
+
 } // namespace
 
 struct AddonWorker::Answer {
@@ -229,6 +237,31 @@ std::unique_ptr<BBitmap> AddonWorker::RunOnNull(const OutputSink& output, std::s
 	return _Run(NULL, kRunOnNull, output, error);
 }
 
+void AddonWorker::Prepare(const BBitmap& source)
+{
+	int descriptor = BPrivate::SharedBitmapDescriptor(source);
+	if (descriptor < 0 || !IsAlive())
+		return;
+	int passed = PassedDescriptor(descriptor, false);
+	if (passed < 0)
+		return;
+	WorkerMessage request = {};
+	request.kind = kWorkerPrepare;
+	request.length = (uint64)source.BitsLength();
+	bool sent = SendWorkerMessage(fSocket, request, passed);
+	close(passed);
+	// Most filters give a result of their source's size; the block lent for it is the one the
+	// worker's request will get.
+	int spare = sent ? fMemory->Spare((size_t)source.BitsLength()) : -1;
+	if (spare < 0)
+		return;
+	WorkerMessage block = {};
+	block.kind = kWorkerBlock;
+	block.length = request.length;
+	SendWorkerMessage(fSocket, block, spare);
+	close(spare);
+}
+
 // Sends the run request: `flags` as WorkerRunFlags, with the descriptor of `source` unless it is
 // NULL.
 std::unique_ptr<BBitmap> AddonWorker::_Run(const BBitmap* source, uint32 flags,
@@ -249,11 +282,7 @@ std::unique_ptr<BBitmap> AddonWorker::_Run(const BBitmap* source, uint32 flags,
 	int passed = -1;
 	if (source != NULL) {
 		SetMessageLayout(request, *source);
-		// Unless it is a copy lent for the purpose, the worker gets a descriptor that only
-		// reads: it cannot change the host's image.
-		bool writable = (flags & kRunOnWritableCopy) != 0;
-		std::string passedPath = "/proc/self/fd/" + std::to_string(descriptor);
-		passed = open(passedPath.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+		passed = PassedDescriptor(descriptor, (flags & kRunOnWritableCopy) != 0);
 		if (passed < 0) {
 			error = std::string("cannot hand the image to the worker: ") + strerror(errno);
 			return NULL;

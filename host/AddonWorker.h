@@ -63,6 +63,12 @@ public:
 	// results") unless both give the same.
 	std::unique_ptr<BBitmap> RunOnCopyOnTwoThreads(BBitmap& copy, const OutputSink& output,
 	                                               std::string& error);
+	// Announces a Run() on `source`, whose pixels must be shared, before the caller has filled
+	// them: the worker maps them, and memory for a result of the same size, while the caller
+	// goes on. Mapping fresh memory into a process costs about as much as a filter's pass over
+	// it; done now, it overlaps the caller's work. Nothing is waited for, and nothing is lost
+	// when the worker cannot do it.
+	void Prepare(const BBitmap& source);
 	// Runs the filter on NULL; NULL with "produced no image" is the answer the contract asks for.
 	std::unique_ptr<BBitmap> RunOnNull(const OutputSink& output, std::string& error);
 

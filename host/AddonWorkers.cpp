@@ -14,17 +14,38 @@ AddonWorkers::AddonWorkers(const std::string& path, const WorkerLimits& limits,
 		fIdle.push_back(std::move(first));
 }
 
+// The worker prepared for this thread, or an idle one; NULL when there is none.
+std::unique_ptr<AddonWorker> AddonWorkers::_TakeWorker()
+{
+	std::lock_guard<std::mutex> lock(fLock);
+	std::unique_ptr<AddonWorker> worker;
+	auto prepared = fPrepared.find(std::this_thread::get_id());
+	if (prepared != fPrepared.end()) {
+		worker = std::move(prepared->second);
+		fPrepared.erase(prepared);
+	} else if (!fIdle.empty()) {
+		worker = std::move(fIdle.back());
+		fIdle.pop_back();
+	}
+	return worker;
+}
+
+void AddonWorkers::Prepare(const BBitmap& source)
+{
+	// Starting a worker would hold the caller up until its add-on loads: only a worker that
+	// is there already is prepared, and Run() starts one otherwise.
+	std::unique_ptr<AddonWorker> worker = _TakeWorker();
+	if (worker == NULL)
+		return;
+	worker->Prepare(source);
+	std::lock_guard<std::mutex> lock(fLock);
+	fPrepared[std::this_thread::get_id()] = std::move(worker);
+}
+
 std::unique_ptr<BBitmap> AddonWorkers::Run(const BBitmap& source, const OutputSink& output,
                                            std::string& error)
 {
-	std::unique_ptr<AddonWorker> worker;
-	{
-		std::lock_guard<std::mutex> lock(fLock);
-		if (!fIdle.empty()) {
-			worker = std::move(fIdle.back());
-			fIdle.pop_back();
-		}
-	}
+	std::unique_ptr<AddonWorker> worker = _TakeWorker();
 	if (worker == NULL) {
 		worker = AddonWorker::Start(fPath, fLimits, output, error);
 		if (worker == NULL)

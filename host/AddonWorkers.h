@@ -3,9 +3,11 @@
 #ifndef ADDON_WORKERS_H
 #define ADDON_WORKERS_H
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AddonWorker.h"
@@ -15,15 +17,25 @@ public:
 	AddonWorkers(const std::string& path, const WorkerLimits& limits,
 	             std::unique_ptr<AddonWorker> first);
 
-	// Runs the filter on `source` in an idle worker, or a new one; see AddonWorker::Run().
+	// Runs the filter on `source` in the worker this thread prepared, an idle one, or a new one;
+	// see AddonWorker::Run().
 	std::unique_ptr<BBitmap> Run(const BBitmap& source, const OutputSink& output,
 	                             std::string& error);
 
+	// Sets a worker that is there aside for this thread's next Run() and has it map `source`
+	// ahead, while the caller is still filling it; see AddonWorker::Prepare(). Preparing again
+	// moves the worker on to the new source.
+	void Prepare(const BBitmap& source);
+
 private:
+	std::unique_ptr<AddonWorker> _TakeWorker();
+
 	std::string fPath;
 	WorkerLimits fLimits;
 	std::mutex fLock;
 	std::vector<std::unique_ptr<AddonWorker>> fIdle;
+	// Workers set aside by Prepare(), by the thread they are set aside for.
+	std::map<std::thread::id, std::unique_ptr<AddonWorker>> fPrepared;
 };
 
 // Whether the file at `path` is an ELF shared object for this machine, the only files loaded as

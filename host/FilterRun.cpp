@@ -36,6 +36,12 @@ bool SharesSource(const BBitmap* result, const BBitmap& source)
 	       before(sourceBits, bits + result->BitsLength());
 }
 
+void PrepareFilter(const AddonEntry& entry, const BBitmap& source)
+{
+	if (entry.workers != NULL)
+		entry.workers->Prepare(source);
+}
+
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
                                    const std::string& file, std::string& error)
 {

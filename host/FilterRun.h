@@ -17,6 +17,10 @@
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
                                    const std::string& file, std::string& error);
 
+// Tells the worker that will run the filter of `entry` on `source` to map it ahead, while the
+// caller is still filling it (nothing in this process).
+void PrepareFilter(const AddonEntry& entry, const BBitmap& source);
+
 // Writes what an add-on printed in a worker on standard output, whole: output of several
 // workers at once does not mix within one piece.
 void PrintOutput(const char* data, size_t size);

@@ -26,24 +26,42 @@ LentMemory::~LentMemory()
 int LentMemory::Lend(size_t length, bool cleared)
 {
 	std::lock_guard<std::mutex> lock(fLock);
+	Block* block = _Take(length);
+	if (block == NULL)
+		return -1;
+	if (cleared && !block->fresh)
+		BPrivate::ClearSharedMemory(block->mapping, block->length);
+	block->fresh = false;
+	block->lent = true;
+	return dup(block->descriptor);
+}
+
+int LentMemory::Spare(size_t length)
+{
+	std::lock_guard<std::mutex> lock(fLock);
+	Block* block = _Take(length);
+	return block == NULL ? -1 : dup(block->descriptor);
+}
+
+// A free block of `length` bytes, or a new one (zero-filled, `fresh`); NULL when none can be
+// had. It stays free until the caller says otherwise.
+LentMemory::Block* LentMemory::_Take(size_t length)
+{
 	for (Block& block : fBlocks) {
-		if (block.lent || block.claimed || block.length != length)
-			continue;
-		if (cleared)
-			BPrivate::ClearSharedMemory(block.mapping, block.length);
-		block.lent = true;
-		return dup(block.descriptor);
+		if (!block.lent && !block.claimed && block.length == length)
+			return &block;
 	}
 	void* mapping = NULL;
 	int descriptor = BPrivate::MakeSharedMemory(length, &mapping);
 	if (descriptor < 0)
-		return -1;
+		return NULL;
 	struct stat status;
 	fstat(descriptor, &status);
-	fBlocks.push_back(
-	    Block{descriptor, mapping, length, status.st_dev, status.st_ino, true, false});
+	// Free blocks beyond the few kept go before the new one is added, so that it stays.
 	_Trim();
-	return dup(descriptor);
+	fBlocks.push_back(
+	    Block{descriptor, mapping, length, status.st_dev, status.st_ino, false, false, true});
+	return &fBlocks.back();
 }
 
 BBitmap* LentMemory::Claim(int descriptor, BRect bounds, color_space space)

@@ -22,6 +22,11 @@ public:
 	// what an earlier result of this worker left in it.
 	int Lend(size_t length, bool cleared);
 
+	// The descriptor of a block of `length` bytes that stays free, for the caller to send and
+	// close: the worker maps it ahead of the request in which it will ask for such a block
+	// uncleared, and Lend() then gives this one. -1 when none can be had.
+	int Spare(size_t length);
+
 	// The bitmap over the lent block that `descriptor` (received from the worker, and closed
 	// here) shows, laid out as `bounds` and `space`; the block stays the host's until the bitmap
 	// goes. NULL when the descriptor is none of the lent blocks or the layout does not fit.
@@ -39,8 +44,11 @@ private:
 		ino_t inode;
 		bool lent;
 		bool claimed;
+		// Never lent yet: still all zero.
+		bool fresh;
 	};
 
+	Block* _Take(size_t length);
 	void _Return(void* mapping);
 	void _Trim();
 

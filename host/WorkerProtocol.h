@@ -12,6 +12,11 @@
 // answers, the worker may send kAllocate (a length, and whether the block may come uncleared),
 // and the host answers kBlock + the descriptor of a shared-memory file of that length.
 //
+// Between requests, the host may announce the next one: kPrepare (the source's length) + the
+// source's descriptor, read-only, while the host is still filling the source, then kBlock (a
+// length) + the descriptor of a block the host will lend for a result of that length, or no
+// descriptor. The worker maps both ahead, on its own time, and answers nothing.
+//
 // A worker stopped by its sandbox first sends kForbidden with the call it tried, when it can.
 #ifndef WORKER_PROTOCOL_H
 #define WORKER_PROTOCOL_H
@@ -31,6 +36,7 @@ enum WorkerMessageKind : uint32 {
 	kWorkerForbidden,
 	kWorkerAllocate,
 	kWorkerBlock,
+	kWorkerPrepare,
 };
 
 // Flags of kWorkerRun.
@@ -100,7 +106,8 @@ struct WorkerMessage {
 	// kWorkerRun: WorkerRunFlags; kWorkerLoaded: WorkerLoadedFlags; kWorkerAllocate:
 	// WorkerAllocateFlags.
 	uint32 flags;
-	// kWorkerAllocate: the bytes asked for.
+	// kWorkerAllocate: the bytes asked for; kWorkerPrepare, and kWorkerBlock that follows
+	// it: the bytes to map.
 	uint64 length;
 };
 

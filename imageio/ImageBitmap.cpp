@@ -41,5 +41,7 @@ std::unique_ptr<BBitmap> CreateImageBitmap(uint32 width, uint32 height, bool has
 		error = "not enough memory for " + size;
 		return NULL;
 	}
+	if (limits.allocated)
+		limits.allocated(*bitmap);
 	return bitmap;
 }

@@ -78,6 +78,9 @@ struct ImageLimits {
 	// memory is allocated; returning false, with `error` set, refuses the file. The caller may
 	// wait there for memory to become free.
 	std::function<bool(int64 width, int64 height, std::string& error)> admit;
+	// Called with each bitmap made for the image's pixels, before they are decoded into it: the
+	// caller may start work on its memory that overlaps the decoding.
+	std::function<void(const BBitmap& bitmap)> allocated;
 	// Whether a photograph's EXIF orientation is applied, so that the bitmap stands as viewers
 	// show it; otherwise the pixels come as stored.
 	bool autoOrient = true;

@@ -258,6 +258,15 @@ int main(int argc, char** argv)
 		int descriptor = -1;
 		if (!ReceiveWorkerMessage(kWorkerSocket, request, descriptor))
 			return 0;
+		// The next request's source and the block for its result, mapped ahead; the bitmaps
+		// made over them find the mappings. Nothing is lost when they cannot be.
+		if ((request.kind == kWorkerPrepare || request.kind == kWorkerBlock) &&
+		    request.length <= (uint64)BBitmap::kMaxBitsLength) {
+			if (descriptor >= 0)
+				BPrivate::PrefetchSharedPixels(descriptor, (size_t)request.length,
+				                               request.kind == kWorkerBlock);
+			continue;
+		}
 		bool onNull = (request.flags & kRunOnNull) != 0;
 		if (request.kind != kWorkerRun || (descriptor < 0) != onNull) {
 			if (descriptor >= 0)

@@ -39,6 +39,13 @@ int MakeSharedMemory(size_t length, void** mapping);
 // -1.
 void SetSharedMemoryProvider(int (*provider)(size_t length, bool cleared));
 
+// In a process with a provider, maps the first `length` bytes of the shared-memory file
+// `descriptor` (sealed against shrinking) and touches each page now, so that a bitmap made over
+// the same file later, by AdoptSharedBitmap() or a new bitmap whose memory the provider gives as
+// that file, finds it mapped. Writable for the latter, read-only for the former. Takes the
+// descriptor over; false when nothing could be kept.
+bool PrefetchSharedPixels(int descriptor, size_t length, bool writable);
+
 // Zeroes `length` bytes of shared memory at `mapping`, page-aligned, without reading them into
 // the cache first.
 void ClearSharedMemory(void* mapping, size_t length);

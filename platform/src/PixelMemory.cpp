@@ -267,21 +267,28 @@ void* MapShared(int descriptor, size_t length, int protection, bool populate)
 	return memory;
 }
 
+// In a borrowing process, keeps the mapping `memory` of `descriptor` for a later bitmap over the
+// same file, and closes the descriptor; false, with nothing done, when it cannot be kept.
+bool KeepMapping(void* memory, int descriptor, size_t length, int protection)
+{
+	struct stat status;
+	if (sProvider.load() == nullptr || fstat(descriptor, &status) != 0)
+		return false;
+	std::lock_guard<std::mutex> lock(sSharedLock);
+	sKeptMappings.push_back(KeptMapping{status.st_dev, status.st_ino, length, protection, memory});
+	if (sKeptMappings.size() > kKeptMappings) {
+		munmap(sKeptMappings.front().memory, sKeptMappings.front().length);
+		sKeptMappings.erase(sKeptMappings.begin());
+	}
+	close(descriptor);
+	return true;
+}
+
 // Unmaps a block that is not this process's own, or keeps its mapping in a borrowing process.
 void UnmapShared(void* memory, const SharedBlock& block)
 {
-	struct stat status;
-	if (sProvider.load() != nullptr && fstat(block.descriptor, &status) == 0) {
-		std::lock_guard<std::mutex> lock(sSharedLock);
-		sKeptMappings.push_back(
-		    KeptMapping{status.st_dev, status.st_ino, block.length, block.protection, memory});
-		if (sKeptMappings.size() > kKeptMappings) {
-			munmap(sKeptMappings.front().memory, sKeptMappings.front().length);
-			sKeptMappings.erase(sKeptMappings.begin());
-		}
-		close(block.descriptor);
+	if (KeepMapping(memory, block.descriptor, block.length, block.protection))
 		return;
-	}
 	munmap(memory, block.length);
 	close(block.descriptor);
 }
@@ -399,6 +406,38 @@ void* AllocateBlock(size_t bytes, bool cleared)
 void SetUnclearedFill(int value)
 {
 	sUnclearedFill.store(value);
+}
+
+bool PrefetchSharedPixelMemory(int descriptor, size_t length, bool writable)
+{
+	int seals = fcntl(descriptor, F_GET_SEALS);
+	struct stat status;
+	if (sProvider.load() == nullptr || length == 0 || seals < 0 || (seals & F_SEAL_SHRINK) == 0 ||
+	    fstat(descriptor, &status) != 0 || (size_t)status.st_size < length) {
+		close(descriptor);
+		return false;
+	}
+	int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
+	void* memory = MapShared(descriptor, length, protection, true);
+	if (memory == NULL) {
+		close(descriptor);
+		return false;
+	}
+	// The first access to each page costs more than the mapping: one byte a page is read, or
+	// written back unchanged, so that the bitmap's first pass finds every page ready.
+	const size_t kPage = 4096;
+	volatile uint8_t* bytes = static_cast<volatile uint8_t*>(memory);
+	for (size_t offset = 0; offset < length; offset += kPage) {
+		uint8_t value = bytes[offset];
+		if (writable)
+			bytes[offset] = value;
+	}
+	if (!KeepMapping(memory, descriptor, length, protection)) {
+		munmap(memory, length);
+		close(descriptor);
+		return false;
+	}
+	return true;
 }
 
 void* AllocatePixelMemory(size_t bytes, bool cleared)

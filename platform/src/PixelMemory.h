@@ -27,6 +27,11 @@ int SharedPixelMemory(const void* memory);
 // read-only: a write to it stops the process.
 void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable);
 
+// In a process that borrows its shared memory, maps `length` bytes of the sealed shared-memory
+// file `descriptor` ahead of the bitmap that will be made over it, touching every page, and keeps
+// the mapping for that bitmap. Takes the descriptor over; false when nothing could be kept.
+bool PrefetchSharedPixelMemory(int descriptor, size_t length, bool writable);
+
 // Where a process that borrows its shared memory (a worker) gets each new block: the descriptor
 // of a sealed shared-memory file of at least `length` bytes, zero-filled when `cleared` is set,
 // or -1. Blocks it gives are unmapped and closed when their bitmaps go, never kept.

@@ -26,6 +26,11 @@ BBitmap* AdoptSharedBitmap(int descriptor, BRect bounds, color_space space, bool
 	return bitmap;
 }
 
+bool PrefetchSharedPixels(int descriptor, size_t length, bool writable)
+{
+	return PrefetchSharedPixelMemory(descriptor, length, writable);
+}
+
 BBitmap* WrapSharedBitmap(void* mapping, int descriptor, size_t length, BRect bounds,
                           color_space space, std::function<void()> release)
 {

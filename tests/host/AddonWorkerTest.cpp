@@ -189,4 +189,33 @@ TEST(AddonWorker, ResultsShowNothingOfEarlierOnes)
 	}
 }
 
+// A worker told of a source before its pixels are filled in maps it ahead, and still sees the
+// pixels written after; told of one source and then run on another, it runs on the other.
+TEST(AddonWorker, PreparedRunsSeeTheFinishedSource)
+{
+	BitmapPtr other = SharedSource(640, 480);
+	for (const char* file : {"Inverter", "TurnRight", "ChannelLift"}) {
+		std::string error;
+		std::unique_ptr<AddonWorker> worker =
+		    AddonWorker::Start(AddonPath(file), WorkerLimits(), OutputSink(), error);
+		ASSERT_NE(worker, nullptr) << file << ": " << error;
+		FilterPtr filter = LoadFilter(file);
+
+		BPrivate::SetSharedBitmaps(true);
+		BitmapPtr source = MakeBitmap(640, 480, B_RGBA32);
+		BPrivate::SetSharedBitmaps(false);
+		worker->Prepare(*source);
+		FillRandom(source.get(), 11, 1, 245);
+		for (BBitmap* image : {source.get(), other.get()}) {
+			std::unique_ptr<BBitmap> remote = worker->Run(*image, OutputSink(), error);
+			ASSERT_NE(remote, nullptr) << file << ": " << error;
+			std::unique_ptr<BBitmap> local;
+			CaptureStdout([&] { local.reset(filter->Run(image)); });
+			ASSERT_NE(local, nullptr) << file;
+			EXPECT_TRUE(Words(*remote) == Words(*local)) << file;
+			worker->Prepare(*source);
+		}
+	}
+}
+
 } // namespace
