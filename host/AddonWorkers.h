@@ -15,9 +15,11 @@ public:
 	AddonWorkers(const std::string& path, const WorkerLimits& limits,
 	             std::unique_ptr<AddonWorker> first);
 
-	// Runs the filter on `source` in an idle worker, or a new one; see AddonWorker::Run().
+	// Runs the filter on `source` in an idle worker, or a new one; see AddonWorker::Run(). The
+	// worker that ran last is the first taken again, so that runs one after another find the
+	// add-on's caches and memory warm.
 	std::unique_ptr<BBitmap> Run(const BBitmap& source, const OutputSink& output,
-	                             std::string& error);
+	                             std::string& error, double* seconds = NULL);
 
 private:
 	std::string fPath;
