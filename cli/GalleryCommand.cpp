@@ -1,10 +1,11 @@
 // quimbel gallery: every add-on on one image, with a page that shows the results side by side.
 //
-// The filters run one after another on the main thread, each under a capture of standard output
-// so that the page can show what it printed; the captures cannot overlap because standard output
-// belongs to the whole process. Encoding the results, which takes far longer than the filters,
-// goes to a pool of workers and overlaps the next filter's run.
-#include <chrono>
+// It goes in two rounds. First each filter is run alone, one after another on the main thread:
+// once under a capture of standard output, so that the page can show what it printed (the
+// captures cannot overlap because standard output belongs to the whole process), then a few
+// times more to time it while nothing else of the gallery competes for the processor. Then each
+// filter is run again for its result, and the results are written, full size and as previews,
+// by a pool of workers while the next filter runs: encoding takes far longer than the filters.
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -14,8 +15,10 @@
 #include "AddonFolder.h"
 #include "Commands.h"
 #include "FilterRun.h"
+#include "FilterTiming.h"
 #include "FolderScan.h"
 #include "GalleryPage.h"
+#include "GalleryPreview.h"
 #include "Icon.h"
 #include "IconFile.h"
 #include "ImageFile.h"
@@ -37,7 +40,15 @@ struct GalleryArguments {
 };
 
 const char* kSourceImage = "source.png";
+const char* kSourcePreview = "source-preview";
 const char* kPage = "index.html";
+
+// How often each filter is timed, after the run that warms it up.
+const int kTimedRuns = 5;
+
+// A picture that fits a preview and takes no more than this is shown as it is: a preview would
+// save little, and would blur the pixels of a small drawing.
+const int64 kShownAsItIs = 128 * 1024;
 
 std::string IconName(const AddonEntry& entry)
 {
@@ -49,10 +60,38 @@ std::string ResultName(const AddonEntry& entry)
 	return "result-" + entry.fileName + ".png";
 }
 
-// Writes `bitmap` as `name` in the gallery folder and records the file in `item`; on failure
-// records the error instead.
+// The preview's name without its extension, which depends on the image.
+std::string PreviewStem(const AddonEntry& entry)
+{
+	return "preview-" + entry.fileName;
+}
+
+// Writes the preview of `bitmap`, already written to `item.image`, as `stem` with the extension
+// its kind takes, and records it in `item`; or records the image itself as what the page shows
+// when it is small enough. On failure records the error instead.
+void WriteItemPreview(const BBitmap& bitmap, const std::string& folder, const std::string& stem,
+                      const HostOptions& options, GalleryItem& item)
+{
+	int32 width;
+	int32 height;
+	PreviewSize(item.width, item.height, width, height);
+	if (width == item.width && height == item.height && item.fileBytes <= kShownAsItIs) {
+		item.preview = item.image;
+		return;
+	}
+	std::string name = stem + "." + PreviewExtension(bitmap);
+	if (!WritePreview(bitmap, folder + "/" + name, options.write.existing, width, height,
+	                  item.error))
+		return;
+	item.preview = name;
+	item.previewWidth = width;
+	item.previewHeight = height;
+}
+
+// Writes `bitmap` as `name` in the gallery folder, and its preview as `previewStem`, and records
+// both files in `item`; on failure records the error instead.
 void WriteItemImage(const BBitmap& bitmap, const std::string& folder, const std::string& name,
-                    const HostOptions& options, GalleryItem& item)
+                    const std::string& previewStem, const HostOptions& options, GalleryItem& item)
 {
 	std::string path = folder + "/" + name;
 	std::string error;
@@ -64,6 +103,7 @@ void WriteItemImage(const BBitmap& bitmap, const std::string& folder, const std:
 	if (stat(path.c_str(), &status) == 0)
 		item.fileBytes = status.st_size;
 	item.image = name;
+	WriteItemPreview(bitmap, folder, previewStem, options, item);
 }
 
 // Writes the large icon of the add-on at `addonPath` as `name` in the gallery folder and records
@@ -100,21 +140,35 @@ struct Gallery {
 	size_t iconsFailed = 0;
 };
 
-// Runs the filter of `entry` on `source` under a capture of standard output, recording its time,
-// what it printed and why it gave no image in `item`.
+// Runs the filter of `entry` on `source` under a capture of standard output, recording what it
+// printed and why it gave no image in `item`; when it gave one, times kTimedRuns runs more.
+void MeasureItem(const AddonEntry& entry, BBitmap& source, const std::string& input,
+                 GalleryItem& item)
+{
+	{
+		StdoutCapture capture;
+		std::unique_ptr<BBitmap> result = RunFilter(entry, source, input, item.error);
+		item.diagnostics = capture.Finish();
+		if (result == NULL)
+			return;
+	}
+	if (TimeFilter(entry, source, input, kTimedRuns, item.seconds, item.error))
+		item.timedRuns = kTimedRuns;
+}
+
+// Runs the filter of `entry` on `source` once more for the image the gallery shows; what it
+// prints was seen when it was measured.
 std::unique_ptr<BBitmap> RunItemFilter(const AddonEntry& entry, BBitmap& source,
                                        const std::string& input, GalleryItem& item)
 {
 	StdoutCapture capture;
-	std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 	std::unique_ptr<BBitmap> result = RunFilter(entry, source, input, item.error);
-	item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-	item.diagnostics = capture.Finish();
+	capture.Discard();
 	return result;
 }
 
-// Writes the source, then runs every filter in turn, handing each result to the pool to be
-// written while the next filter runs.
+// Measures every filter, then writes the source and runs every filter that worked again,
+// handing each result to the pool to be written while the next filter runs.
 void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArguments& arguments,
                const HostOptions& options, Gallery& gallery)
 {
@@ -123,12 +177,6 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 	const std::vector<AddonEntry>& entries = folder.Entries();
 	// Sized once: the workers fill in their items while later ones are run.
 	gallery.items.resize(entries.size());
-
-	int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
-	WorkerPool pool(jobs, jobs);
-	pool.Submit([&source, &outputFolder, &options, &gallery] {
-		WriteItemImage(source, outputFolder, kSourceImage, options, gallery.source);
-	});
 	for (size_t i = 0; i < entries.size(); i++) {
 		const AddonEntry& entry = entries[i];
 		GalleryItem& item = gallery.items[i];
@@ -139,15 +187,28 @@ void MakeItems(const AddonFolder& folder, BBitmap& source, const GalleryArgument
 			ReportError(iconError);
 			gallery.iconsFailed++;
 		}
+		MeasureItem(entry, source, input, item);
+	}
 
+	int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
+	WorkerPool pool(jobs, jobs);
+	pool.Submit([&source, &outputFolder, &options, &gallery] {
+		WriteItemImage(source, outputFolder, kSourceImage, kSourcePreview, options, gallery.source);
+	});
+	for (size_t i = 0; i < entries.size(); i++) {
+		const AddonEntry& entry = entries[i];
+		GalleryItem& item = gallery.items[i];
+		if (!item.error.empty())
+			continue;
 		std::unique_ptr<BBitmap> result = RunItemFilter(entry, source, input, item);
 		if (result == NULL)
 			continue;
 		DescribeBitmap(*result, item);
 		std::shared_ptr<BBitmap> shared(std::move(result));
 		std::string name = ResultName(entry);
-		pool.Submit([shared, &outputFolder, name, &options, &item] {
-			WriteItemImage(*shared, outputFolder, name, options, item);
+		std::string previewStem = PreviewStem(entry);
+		pool.Submit([shared, &outputFolder, name, previewStem, &options, &item] {
+			WriteItemImage(*shared, outputFolder, name, previewStem, options, item);
 		});
 	}
 	pool.Wait();
@@ -186,9 +247,16 @@ bool ClaimOutputs(const AddonFolder& folder, const GalleryArguments& arguments,
                   const HostOptions& options)
 {
 	std::vector<std::string> names = {kSourceImage, kPage};
+	std::vector<std::string> previewStems = {kSourcePreview};
 	for (const AddonEntry& entry : folder.Entries()) {
 		names.push_back(IconName(entry));
 		names.push_back(ResultName(entry));
+		previewStems.push_back(PreviewStem(entry));
+	}
+	// Which kind a preview takes is known only once its image is: it may take either name.
+	for (const std::string& stem : previewStems) {
+		for (const char* extension : kPreviewExtensions)
+			names.push_back(stem + "." + extension);
 	}
 	OutputClaims claims(options.write.existing);
 	claims.AddInput(arguments.input);

@@ -22,8 +22,13 @@ struct GalleryItem {
 	int32 width = 0;
 	int32 height = 0;
 	int64 fileBytes = 0;
-	// How long the filter took; negative for the source.
-	double seconds = -1;
+	// What the page shows, linked to the image: a smaller copy, or the image file itself.
+	std::string preview;
+	int32 previewWidth = 0;
+	int32 previewHeight = 0;
+	// The median time of the filter over `timedRuns` runs, in seconds; none without runs.
+	double seconds = 0;
+	int timedRuns = 0;
 	// Why there is no image.
 	std::string error;
 	// What the add-on printed on standard output while it ran.

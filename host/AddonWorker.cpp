@@ -215,9 +215,9 @@ bool AddonWorker::WaitUntilLoaded(const OutputSink& output, std::string& error)
 }
 
 std::unique_ptr<BBitmap> AddonWorker::Run(const BBitmap& source, const OutputSink& output,
-                                          std::string& error)
+                                          std::string& error, double* seconds)
 {
-	return _Run(&source, 0, output, error);
+	return _Run(&source, 0, output, error, seconds);
 }
 
 std::unique_ptr<BBitmap> AddonWorker::RunOnCopy(BBitmap& copy, const OutputSink& output,
@@ -265,7 +265,8 @@ void AddonWorker::Prepare(const BBitmap& source)
 // Sends the run request: `flags` as WorkerRunFlags, with the descriptor of `source` unless it is
 // NULL.
 std::unique_ptr<BBitmap> AddonWorker::_Run(const BBitmap* source, uint32 flags,
-                                           const OutputSink& output, std::string& error)
+                                           const OutputSink& output, std::string& error,
+                                           double* seconds)
 {
 	int descriptor = source != NULL ? BPrivate::SharedBitmapDescriptor(*source) : -1;
 	if (source != NULL && descriptor < 0) {
@@ -303,6 +304,8 @@ std::unique_ptr<BBitmap> AddonWorker::_Run(const BBitmap* source, uint32 flags,
 	// Whatever the worker does not hand over as its result it no longer needs.
 	std::unique_ptr<BBitmap> result = _TakeResult(answer, error);
 	fMemory->EndRequest();
+	if (result != NULL && seconds != NULL)
+		*seconds = answer.message.runNanoseconds / 1e9;
 	return result;
 }
 

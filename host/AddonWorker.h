@@ -53,9 +53,10 @@ public:
 
 	// Runs the filter on `source`, whose pixels must be shared (see SharedBitmap.h). Returns the
 	// result, owned by the caller, or NULL with `error` saying what went wrong ("returned no
-	// image", "crashed (segmentation fault)", "was stopped after 60 s", ...).
+	// image", "crashed (segmentation fault)", "was stopped after 60 s", ...). With `seconds`,
+	// sets it to how long the filter's Run took in the worker, handing the images over left out.
 	std::unique_ptr<BBitmap> Run(const BBitmap& source, const OutputSink& output,
-	                             std::string& error);
+	                             std::string& error, double* seconds = NULL);
 	// Run() on `copy`, a copy the caller made of a source, handed over writable: whatever the
 	// add-on writes into its source ends up in `copy` instead of crashing the worker.
 	std::unique_ptr<BBitmap> RunOnCopy(BBitmap& copy, const OutputSink& output, std::string& error);
@@ -79,7 +80,7 @@ private:
 
 	struct Answer;
 	std::unique_ptr<BBitmap> _Run(const BBitmap* source, uint32 flags, const OutputSink& output,
-	                              std::string& error);
+	                              std::string& error, double* seconds = NULL);
 	bool _Await(Answer& answer, const OutputSink& output, std::string& error);
 	std::unique_ptr<BBitmap> _TakeResult(Answer& answer, std::string& error);
 	std::string _Ended(int forbiddenCall);

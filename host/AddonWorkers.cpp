@@ -43,7 +43,7 @@ void AddonWorkers::Prepare(const BBitmap& source)
 }
 
 std::unique_ptr<BBitmap> AddonWorkers::Run(const BBitmap& source, const OutputSink& output,
-                                           std::string& error)
+                                           std::string& error, double* seconds)
 {
 	std::unique_ptr<AddonWorker> worker = _TakeWorker();
 	if (worker == NULL) {
@@ -51,7 +51,7 @@ std::unique_ptr<BBitmap> AddonWorkers::Run(const BBitmap& source, const OutputSi
 		if (worker == NULL)
 			return NULL;
 	}
-	std::unique_ptr<BBitmap> result = worker->Run(source, output, error);
+	std::unique_ptr<BBitmap> result = worker->Run(source, output, error, seconds);
 	if (worker->IsAlive()) {
 		std::lock_guard<std::mutex> lock(fLock);
 		fIdle.push_back(std::move(worker));

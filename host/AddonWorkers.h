@@ -18,9 +18,10 @@ public:
 	             std::unique_ptr<AddonWorker> first);
 
 	// Runs the filter on `source` in the worker this thread prepared, an idle one, or a new one;
-	// see AddonWorker::Run().
+	// see AddonWorker::Run(). Of the idle ones, the worker that ran last is taken first, so that
+	// runs one after another find the add-on's caches and memory warm.
 	std::unique_ptr<BBitmap> Run(const BBitmap& source, const OutputSink& output,
-	                             std::string& error);
+	                             std::string& error, double* seconds = NULL);
 
 	// Sets a worker that is there aside for this thread's next Run() and has it map `source`
 	// ahead, while the caller is still filling it; see AddonWorker::Prepare(). Preparing again

@@ -1,5 +1,6 @@
 #include "FilterRun.h"
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -43,23 +44,26 @@ void PrepareFilter(const AddonEntry& entry, const BBitmap& source)
 }
 
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
-                                   const std::string& file, std::string& error)
+                                   const std::string& file, std::string& error, double* seconds)
 {
 	if (entry.workers != NULL) {
 		std::string why;
-		std::unique_ptr<BBitmap> result = entry.workers->Run(source, PrintOutput, why);
+		std::unique_ptr<BBitmap> result = entry.workers->Run(source, PrintOutput, why, seconds);
 		if (result == NULL)
 			error = file + ": filter " + DescribeFilter(entry) + " " + why;
 		return result;
 	}
 
 	BBitmap* returned = NULL;
+	std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 	try {
 		returned = entry.filter->Run(&source);
 	} catch (...) {
 		error = file + ": filter " + DescribeFilter(entry) + " raised an exception";
 		return NULL;
 	}
+	if (seconds != NULL)
+		*seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 	if (returned == NULL) {
 		error = file + ": filter " + DescribeFilter(entry) + " produced no image";
 		return NULL;

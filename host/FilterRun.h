@@ -13,9 +13,11 @@
 // entry's workers, whose output goes to PrintOutput(). Returns the result, owned by the caller,
 // or NULL with `error` naming the file and the filter when the filter produced no image, raised
 // an exception, returned a bitmap that is not a whole 32-bit image or its source, or (in a
-// worker) crashed, hung, exited or was stopped by its sandbox.
+// worker) crashed, hung, exited or was stopped by its sandbox. With `seconds`, sets it to how
+// long the filter's Run took where it ran: in a worker, handing the images over is left out.
 std::unique_ptr<BBitmap> RunFilter(const AddonEntry& entry, BBitmap& source,
-                                   const std::string& file, std::string& error);
+                                   const std::string& file, std::string& error,
+                                   double* seconds = NULL);
 
 // Tells the worker that will run the filter of `entry` on `source` to map it ahead, while the
 // caller is still filling it (nothing in this process).

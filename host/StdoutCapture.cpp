@@ -54,10 +54,7 @@ std::string StdoutCapture::Finish()
 	if (fStore < 0)
 		return std::string();
 
-	fflush(stdout);
-	dup2(fSavedOutput, STDOUT_FILENO);
-	close(fSavedOutput);
-
+	_Restore();
 	std::string kept;
 	char buffer[16 * 1024];
 	off_t offset = 0;
@@ -75,6 +72,22 @@ std::string StdoutCapture::Finish()
 	}
 	close(fStore);
 	fStore = -1;
-	fSavedOutput = -1;
 	return kept;
+}
+
+void StdoutCapture::Discard()
+{
+	if (fStore < 0)
+		return;
+	_Restore();
+	close(fStore);
+	fStore = -1;
+}
+
+void StdoutCapture::_Restore()
+{
+	fflush(stdout);
+	dup2(fSavedOutput, STDOUT_FILENO);
+	close(fSavedOutput);
+	fSavedOutput = -1;
 }

@@ -19,10 +19,15 @@ public:
 	static const size_t kMaxKept = 64 * 1024;
 
 	std::string Finish();
+	// Puts the real standard output back and drops what was collected, passing none of it on:
+	// for runs whose output has been seen already.
+	void Discard();
 
 private:
 	StdoutCapture(const StdoutCapture&) = delete;
 	StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+	void _Restore();
 
 	std::unique_lock<std::mutex> fLock;
 	int fSavedOutput;

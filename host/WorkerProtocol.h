@@ -6,7 +6,8 @@
 //   host:   kRun (the source's layout, flags) + the source's descriptor, read-only unless it
 //           is a copy the host lends writable (kRunOnWritableCopy); kRun with kRunOnNull and no
 //           descriptor to run the filter on NULL
-//   worker: kResult (the result's layout) + the result's descriptor, or kFailed
+//   worker: kResult (the result's layout, how long the filter ran) + the result's descriptor,
+//           or kFailed
 //
 // The worker's bitmaps take their pixels from memory the host lends: at any time before it
 // answers, the worker may send kAllocate (a length, and whether the block may come uncleared),
@@ -109,6 +110,9 @@ struct WorkerMessage {
 	// kWorkerAllocate: the bytes asked for; kWorkerPrepare, and kWorkerBlock that follows
 	// it: the bytes to map.
 	uint64 length;
+	// kWorkerResult: how long the filter's Run took, in nanoseconds, timed in the worker so that
+	// handing the images over is left out.
+	uint64 runNanoseconds;
 };
 
 // Puts the layout of `bitmap` in `message`, as kWorkerRun and kWorkerResult carry it.

@@ -7,6 +7,7 @@
 // confinement and then runs the filter on every source the host sends, until the host closes
 // the socket.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -59,15 +60,17 @@ bool Fail(WorkerFailure failure, const std::string& text)
 	return SendWorkerMessage(kWorkerSocket, message);
 }
 
-// What one call of the filter's Run gave.
+// What one call of the filter's Run gave, and how long it took.
 struct Outcome {
 	BBitmap* returned = NULL;
 	WorkerFailure failure = kFailureNone;
+	uint64 nanoseconds = 0;
 };
 
 Outcome RunFilterOn(ImageFilter& filter, BBitmap* source)
 {
 	Outcome outcome;
+	std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 	try {
 		outcome.returned = filter.Run(source);
 	} catch (const std::bad_alloc&) {
@@ -75,6 +78,9 @@ Outcome RunFilterOn(ImageFilter& filter, BBitmap* source)
 	} catch (...) {
 		outcome.failure = kFailureException;
 	}
+	outcome.nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
+	                          std::chrono::steady_clock::now() - start)
+	                          .count();
 	return outcome;
 }
 
@@ -177,6 +183,7 @@ bool Serve(ImageFilter& filter, const WorkerMessage& request, int sourceDescript
 	WorkerMessage answer = {};
 	answer.kind = kWorkerResult;
 	SetMessageLayout(answer, *result);
+	answer.runNanoseconds = outcome.nanoseconds;
 	return SendWorkerMessage(kWorkerSocket, answer, descriptor);
 }
 
