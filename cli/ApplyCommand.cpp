@@ -290,7 +290,8 @@ int ApplyToBatch(const ApplyWork& work, const ApplyArguments& arguments, const O
 int CheckArguments(const ApplyArguments& arguments, HostOptions& options, OutputNaming& naming)
 {
 	bool listed = !arguments.filesFrom.empty() || arguments.recursive;
-	if (arguments.output.empty() && (listed || arguments.files.size() != 2)) {
+	bool noInput = arguments.files.empty() && arguments.filesFrom.empty();
+	if (noInput || (arguments.output.empty() && (listed || arguments.files.size() != 2))) {
 		fprintf(stderr, "quimbel apply: give INPUT OUTPUT, or INPUT... -o DIR (or -o TEMPLATE); "
 		                "-r and --files-from write with -o\n");
 		return kExitUsage;

@@ -139,8 +139,8 @@ TEST_P(FilesFrom, TakesEveryNamedFile)
 INSTANTIATE_TEST_SUITE_P(Lists, FilesFrom, ::testing::ValuesIn(kLists),
                          [](const auto& info) { return std::string(info.param.label); });
 
-// A list that cannot be read fails the command before anything is written; -0 without a list
-// and -r or --files-from without -o are usage errors.
+// A list that cannot be read fails the command before anything is written; -0 without a list,
+// -r without -o and a batch without inputs are usage errors.
 TEST_F(BatchInput, BadListsAndOptions)
 {
 	RunResult missing =
@@ -148,6 +148,7 @@ TEST_F(BatchInput, BadListsAndOptions)
 	RunResult nul =
 	    RunQuimbel({"apply", "Negative", "-0", Path("photos/chelsea.png"), "-o", Path("out")});
 	RunResult noOutput = RunQuimbel({"apply", "Negative", "-r", Path("photos"), Path("out")});
+	RunResult noInput = RunQuimbel({"apply", "Negative", "-o", Path("out")});
 
 	EXPECT_EQ(missing.status, 1);
 	EXPECT_NE(missing.err.find(Path("nothing.txt") + ": cannot open the list of files"),
@@ -155,6 +156,7 @@ TEST_F(BatchInput, BadListsAndOptions)
 	    << missing.err;
 	EXPECT_EQ(nul.status, 2);
 	EXPECT_EQ(noOutput.status, 2);
+	EXPECT_EQ(noInput.status, 2);
 	EXPECT_FALSE(std::filesystem::exists(Path("out")));
 }
 
