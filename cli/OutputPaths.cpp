@@ -15,13 +15,30 @@ bool IsSameFile(const std::string& a, const std::string& b)
 	return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool MakeOutputFolder(const std::string& folder, const char* use)
+std::string ResolvedOutputPath(const std::string& output)
+{
+	std::string target = FinalTarget(output);
+	std::error_code ignored;
+	std::string resolved = std::filesystem::weakly_canonical(target, ignored).string();
+	return resolved.empty() ? target : resolved;
+}
+
+bool CreateFolder(const std::string& folder, const char* use, std::string& error)
 {
 	std::error_code failure;
 	std::filesystem::create_directories(folder, failure);
 	if (!failure)
 		return true;
-	ReportError(folder + ": cannot create the " + use + " folder: " + failure.message());
+	error = folder + ": cannot create the " + use + " folder: " + failure.message();
+	return false;
+}
+
+bool MakeOutputFolder(const std::string& folder, const char* use)
+{
+	std::string error;
+	if (CreateFolder(folder, use, error))
+		return true;
+	ReportError(error);
 	return false;
 }
 
@@ -35,10 +52,7 @@ void OutputClaims::AddInput(const std::string& input)
 bool OutputClaims::Claim(const std::string& output, std::string& error)
 {
 	std::string target = FinalTarget(output);
-	std::error_code ignored;
-	std::string resolved = std::filesystem::weakly_canonical(target, ignored).string();
-	if (resolved.empty())
-		resolved = target;
+	std::string resolved = ResolvedOutputPath(output);
 	auto earlierPath = fClaimedPaths.find(resolved);
 	if (earlierPath != fClaimedPaths.end()) {
 		error = output + ": is the same file as the output " + earlierPath->second +

@@ -16,6 +16,14 @@
 // another spelling of the path, a symbolic link or a hard link.
 bool IsSameFile(const std::string& a, const std::string& b);
 
+// Where `output` is written: the file it leads to after links, as an absolute path without "."
+// or "..", so that two spellings of one place compare equal whether or not it exists.
+std::string ResolvedOutputPath(const std::string& output);
+
+// Creates `folder` with its parents. Returns false, with `error` naming it, when it cannot;
+// `use` names what the folder is for ("output", "icon").
+bool CreateFolder(const std::string& folder, const char* use, std::string& error);
+
 // Creates `folder` with its parents. Returns false, after telling standard error, when it
 // cannot; `use` names what the folder is for ("output", "icon").
 bool MakeOutputFolder(const std::string& folder, const char* use);

@@ -191,16 +191,8 @@ bool IsWritable(const BBitmap& bitmap, std::string& error)
 bool CheckWrite(const BBitmap& bitmap, const std::string& name, const WriteOptions& options,
                 ImageKind& kind, std::string& error)
 {
-	kind = options.kind != ImageKind::kUnknown ? options.kind : ImageKindOfPath(name);
-	if (kind == ImageKind::kUnknown) {
-		error = "unknown image kind; the name must end in .png, .jpg, .jpeg, .webp, .tif, .tiff "
-		        "or .avif";
+	if (!OutputImageKind(name, options.kind, kind, error))
 		return false;
-	}
-	if (!ImageKindWritable(kind)) {
-		error = std::string(ImageKindName(kind)) + " files can be read but not written";
-		return false;
-	}
 	if (!IsWritable(bitmap, error))
 		return false;
 	if (options.pngCompression < 0 || options.pngCompression > 9) {
@@ -295,6 +287,38 @@ ImageKind ImageKindOfPath(const std::string& path)
 	if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
 		return ImageKind::kUnknown;
 	return ImageKindOfFormat(path.substr(dot + 1));
+}
+
+bool ImageKindOfContent(const std::string& path, ImageKind& kind, std::string& error)
+{
+	InputFile input(path);
+	if (input.File() == NULL) {
+		error = path + ": cannot open: " + strerror(errno);
+		return false;
+	}
+	uint8 signature[kSignatureSize];
+	size_t got = fread(signature, 1, sizeof(signature), input.File());
+	if (ferror(input.File())) {
+		error = path + ": cannot read: " + strerror(errno);
+		return false;
+	}
+	kind = KindOfSignature(signature, got);
+	return true;
+}
+
+bool OutputImageKind(const std::string& name, ImageKind chosen, ImageKind& kind, std::string& error)
+{
+	kind = chosen != ImageKind::kUnknown ? chosen : ImageKindOfPath(name);
+	if (kind == ImageKind::kUnknown) {
+		error = "unknown image kind; the name must end in .png, .jpg, .jpeg, .webp, .tif, .tiff "
+		        "or .avif";
+		return false;
+	}
+	if (!ImageKindWritable(kind)) {
+		error = std::string(ImageKindName(kind)) + " files can be read but not written";
+		return false;
+	}
+	return true;
 }
 
 std::unique_ptr<BBitmap> ReadImageStream(FILE* file, const std::string& label,

@@ -34,6 +34,15 @@ const char* ImageKindName(ImageKind kind);
 bool ImageKindWritable(ImageKind kind);
 // The kind a path's extension stands for, as ImageKindOfFormat() reads it.
 ImageKind ImageKindOfPath(const std::string& path);
+// The kind the first bytes of the file at `path` show, kUnknown for a file of no kind this
+// library reads (an empty one included). Returns false, with `error` naming the file, when the
+// file cannot be opened or read.
+bool ImageKindOfContent(const std::string& path, ImageKind& kind, std::string& error);
+// The kind a file named `name` is written as: `chosen` unless it is kUnknown, otherwise the
+// kind its extension names. Returns false, with `error` (without the name), when that is no
+// kind this library writes.
+bool OutputImageKind(const std::string& name, ImageKind chosen, ImageKind& kind,
+                     std::string& error);
 
 // What an image file carries besides its pixels that is kept from the file read to the files
 // written from it.

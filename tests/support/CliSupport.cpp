@@ -134,6 +134,12 @@ void Exchange(int inputPipe, const std::string& input, int outPipe, int errPipe,
 
 RunResult RunQuimbelWith(const std::vector<std::string>& arguments, const RunSetup& setup)
 {
+	return RunProgram(QUIMBEL_TEST_PROGRAM, arguments, setup);
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const RunSetup& setup)
+{
 	RunResult result;
 	int inPipe[2];
 	int outPipe[2];
@@ -146,7 +152,7 @@ RunResult RunQuimbelWith(const std::vector<std::string>& arguments, const RunSet
 	// The program may end without reading all its input; the test must not die of that.
 	signal(SIGPIPE, SIG_IGN);
 
-	std::vector<std::string> argv = {QUIMBEL_TEST_PROGRAM};
+	std::vector<std::string> argv = {program};
 	argv.insert(argv.end(), arguments.begin(), arguments.end());
 	std::vector<std::string> envp = Environment(setup.environment);
 	std::vector<char*> argvPointers = Pointers(argv);
@@ -166,14 +172,14 @@ RunResult RunQuimbelWith(const std::vector<std::string>& arguments, const RunSet
 			struct rlimit limit = {setup.addressSpace, setup.addressSpace};
 			setrlimit(RLIMIT_AS, &limit);
 		}
-		execve(QUIMBEL_TEST_PROGRAM, argvPointers.data(), envpPointers.data());
+		execve(program.c_str(), argvPointers.data(), envpPointers.data());
 		_exit(127);
 	}
 	close(inPipe[0]);
 	close(outPipe[1]);
 	close(errPipe[1]);
 	if (child < 0) {
-		ADD_FAILURE() << "cannot start " << QUIMBEL_TEST_PROGRAM;
+		ADD_FAILURE() << "cannot start " << program;
 		close(inPipe[1]);
 		close(outPipe[0]);
 		close(errPipe[0]);
@@ -283,6 +289,11 @@ Bytes JoinPng(const std::vector<PngChunk>& chunks)
 			file.push_back(crc >> shift & 0xff);
 	}
 	return file;
+}
+
+std::string QuimbelProgram()
+{
+	return QUIMBEL_TEST_PROGRAM;
 }
 
 std::unique_ptr<BBitmap> ReadBack(const std::string& path)

@@ -45,6 +45,12 @@ struct RunSetup {
 
 RunResult RunQuimbelWith(const std::vector<std::string>& arguments, const RunSetup& setup);
 
+// The same for another program, at the path `program`, such as a tool that runs quimbel.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const RunSetup& setup = RunSetup());
+// The path of the built quimbel.
+std::string QuimbelProgram();
+
 // Starts quimbel in the background, every standard stream on /dev/null, for a test that acts on
 // it while it runs (a signal); WaitForQuimbel() gives its status as RunResult does.
 pid_t StartQuimbel(const std::vector<std::string>& arguments);
