@@ -5,9 +5,6 @@
 
 namespace {
 
-// The filter types, in the order libpng tries them: on a tie the earlier one is kept.
-enum FilterType { kNone, kSub, kUp, kAverage, kPaeth, kFilterTypes };
-
 // libpng's measure of a filtered row: the sum of its bytes read as signed numbers, whose small
 // values deflate best.
 size_t Cost(const uint8* bytes, size_t count)
@@ -18,25 +15,15 @@ size_t Cost(const uint8* bytes, size_t count)
 	return sum;
 }
 
-// Branch-free, so that the compiler can work on many bytes at once.
-inline uint8 PaethPredictor(int left, int above, int aboveLeft)
-{
-	int toLeft = std::abs(above - aboveLeft);
-	int toAbove = std::abs(left - aboveLeft);
-	int toAboveLeft = std::abs(left + above - 2 * aboveLeft);
-	int closer = toAbove <= toAboveLeft ? above : aboveLeft;
-	return (uint8)(((toLeft <= toAbove) & (toLeft <= toAboveLeft)) ? left : closer);
-}
-
 // Fills `trials` with `row` filtered by each filter but none, `stride` bytes apart, the filter
 // type's byte first. The first pixel has zeros to its left and above left.
 void FilterRow(const uint8* __restrict row, const uint8* __restrict above, size_t count,
                size_t channels, size_t stride, uint8* __restrict trials)
 {
-	uint8* sub = trials + kSub * stride + 1;
-	uint8* up = trials + kUp * stride + 1;
-	uint8* average = trials + kAverage * stride + 1;
-	uint8* paeth = trials + kPaeth * stride + 1;
+	uint8* sub = trials + kPngSub * stride + 1;
+	uint8* up = trials + kPngUp * stride + 1;
+	uint8* average = trials + kPngAverage * stride + 1;
+	uint8* paeth = trials + kPngPaeth * stride + 1;
 	size_t first = channels < count ? channels : count;
 	for (size_t i = 0; i < first; i++) {
 		sub[i] = row[i];
@@ -52,7 +39,7 @@ void FilterRow(const uint8* __restrict row, const uint8* __restrict above, size_
 	memcpy(paeth, up, first);
 	for (size_t i = first; i < count; i++)
 		paeth[i] =
-		    (uint8)(row[i] - PaethPredictor(row[i - channels], above[i], above[i - channels]));
+		    (uint8)(row[i] - PngPaethPredictor(row[i - channels], above[i], above[i - channels]));
 }
 
 } // namespace
@@ -77,7 +64,7 @@ PngRowFilter::PngRowFilter(const BBitmap& bitmap, PngPixels pixels)
 	fRowBytes = (size_t)(bitmap.Bounds().IntegerWidth() + 1) * fChannels;
 	fRow.resize(fRowBytes);
 	fAbove.resize(fRowBytes);
-	fTrials.resize(kFilterTypes * (fRowBytes + 1));
+	fTrials.resize(kPngFilterTypes * (fRowBytes + 1));
 }
 
 void PngRowFilter::Filter(int32 y, uint8* out)
@@ -94,9 +81,10 @@ void PngRowFilter::Filter(int32 y, uint8* out)
 	size_t stride = fRowBytes + 1;
 	const uint8* row = fRow.data();
 	FilterRow(row, fAbove.data(), fRowBytes, fChannels, stride, fTrials.data());
-	int best = kNone;
+	// On a tie the earlier filter type is kept, as libpng keeps it.
+	int best = kPngNone;
 	size_t bestCost = Cost(row, fRowBytes);
-	for (int type = kSub; type < kFilterTypes; type++) {
+	for (int type = kPngSub; type < kPngFilterTypes; type++) {
 		size_t cost = Cost(&fTrials[type * stride + 1], fRowBytes);
 		if (cost < bestCost) {
 			best = type;
@@ -104,7 +92,7 @@ void PngRowFilter::Filter(int32 y, uint8* out)
 		}
 	}
 	out[0] = (uint8)best;
-	memcpy(out + 1, best == kNone ? row : &fTrials[best * stride + 1], fRowBytes);
+	memcpy(out + 1, best == kPngNone ? row : &fTrials[best * stride + 1], fRowBytes);
 }
 
 // The bitmap holds blue, green, red, alpha; the file red, green, blue, alpha.

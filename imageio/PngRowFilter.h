@@ -3,11 +3,26 @@
 #ifndef PNG_ROW_FILTER_H
 #define PNG_ROW_FILTER_H
 
+#include <cstdlib>
 #include <vector>
 
 #include <Bitmap.h>
 
 #include "PngImageData.h"
+
+// The filter types a row may have, in the order libpng tries them.
+enum PngFilterType { kPngNone, kPngSub, kPngUp, kPngAverage, kPngPaeth, kPngFilterTypes };
+
+// The Paeth filter's prediction of a byte from its neighbours, written without branches so that
+// the compiler can work on many bytes at once.
+inline uint8 PngPaethPredictor(int left, int above, int aboveLeft)
+{
+	int toLeft = std::abs(above - aboveLeft);
+	int toAbove = std::abs(left - aboveLeft);
+	int toAboveLeft = std::abs(left + above - 2 * aboveLeft);
+	int closer = toAbove <= toAboveLeft ? above : aboveLeft;
+	return (uint8)(((toLeft <= toAbove) & (toLeft <= toAboveLeft)) ? left : closer);
+}
 
 class PngRowFilter {
 public:
