@@ -5,6 +5,7 @@
 #include "PngWholeData.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <csetjmp>
 #include <cstddef>
@@ -219,6 +220,7 @@ bool ReadWhole(png_structp png, png_infop info, PngInput* input, const PngHeader
 		return false;
 	};
 	const uint8* length = input->lastHeader;
+	assert(memcmp(length + 4, "IDAT", 4) == 0);
 	if (!ReadPngWholeData(read,
 	                      (uint32)length[0] << 24 | (uint32)length[1] << 16 |
 	                          (uint32)length[2] << 8 | length[3],
