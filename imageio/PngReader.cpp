@@ -2,14 +2,18 @@
 // 32-bit bitmaps through libpng.
 #include "ImageCodecs.h"
 #include "Orientation.h"
+#include "PngWholeData.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include <png.h>
 #include <zlib.h>
@@ -33,6 +37,12 @@ struct PngInput {
 	size_t memoryUsed;
 	size_t memoryBudget;
 	bool memoryExceeded;
+	// The last eight bytes libpng read at once: after the header chunks, the first IDAT chunk's
+	// length and type.
+	uint8 lastHeader[8];
+	// Bytes read from the file already, which libpng is given first.
+	uint8 pending[8];
+	size_t pendingSize;
 };
 
 // Each block carries its size in front, so that freeing it can give the bytes back.
@@ -71,6 +81,8 @@ struct PngHeader {
 	int colorType;
 	int bitDepth;
 	bool hasAlpha;
+	bool interlaced;
+	bool transparency;
 };
 
 [[noreturn]] void HandleError(png_structp png, png_const_charp message)
@@ -91,16 +103,29 @@ void HandleWarning(png_structp, png_const_charp)
 {
 }
 
-void ReadData(png_structp png, png_bytep data, size_t length)
+// Reads exactly `length` bytes, the pending ones first; sets the message when it cannot.
+bool ReadInput(PngInput* input, uint8* data, size_t length)
 {
-	PngInput* input = static_cast<PngInput*>(png_get_io_ptr(png));
-	if (fread(data, 1, length, input->file) == length)
-		return;
+	size_t pending = std::min(length, input->pendingSize);
+	memcpy(data, input->pending, pending);
+	memmove(input->pending, input->pending + pending, input->pendingSize - pending);
+	input->pendingSize -= pending;
+	if (fread(data + pending, 1, length - pending, input->file) == length - pending)
+		return true;
 	if (ferror(input->file))
 		snprintf(input->message, sizeof(input->message), "cannot read: %s", strerror(errno));
 	else
 		snprintf(input->message, sizeof(input->message), "truncated PNG data");
-	png_error(png, input->message);
+	return false;
+}
+
+void ReadData(png_structp png, png_bytep data, size_t length)
+{
+	PngInput* input = static_cast<PngInput*>(png_get_io_ptr(png));
+	if (!ReadInput(input, data, length))
+		png_error(png, input->message);
+	if (length == sizeof(input->lastHeader))
+		memcpy(input->lastHeader, data, length);
 }
 
 bool ReadHeader(png_structp png, png_infop info, PngHeader* header)
@@ -113,8 +138,9 @@ bool ReadHeader(png_structp png, png_infop info, PngHeader* header)
 	header->height = png_get_image_height(png, info);
 	header->colorType = png_get_color_type(png, info);
 	header->bitDepth = png_get_bit_depth(png, info);
-	header->hasAlpha = (header->colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
-	                   png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+	header->transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+	header->hasAlpha = (header->colorType & PNG_COLOR_MASK_ALPHA) != 0 || header->transparency;
+	header->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
 	return true;
 }
 
@@ -156,6 +182,55 @@ bool ReadRows(png_structp png, png_infop info, const PngHeader* header, png_byte
 	// The chunks after the image data (text, EXIF) join those before it.
 	png_read_end(png, info);
 	return true;
+}
+
+// The chunks after the image data, which the caller has read itself: libpng is told to pass
+// over image data, so that it does not look for the rest of the stream it never read.
+bool ReadEnd(png_structp png, png_infop info)
+{
+	if (setjmp(png_jmpbuf(png)))
+		return false;
+
+	static const png_byte kImageDataChunk[] = "IDAT";
+	png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kImageDataChunk, 1);
+	png_read_end(png, info);
+	return true;
+}
+
+// The bytes after the position of a regular file; 0 for other streams.
+size_t FileLeft(FILE* file)
+{
+	struct stat status;
+	long position = ftell(file);
+	if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || position < 0 ||
+	    status.st_size < position)
+		return 0;
+	return (size_t)(status.st_size - position);
+}
+
+// Reads the image data in one piece (see PngWholeData.h), then the chunks after them with
+// libpng. The header libpng read last is the first IDAT chunk's.
+bool ReadWhole(png_structp png, png_infop info, PngInput* input, const PngHeader& header,
+               BBitmap& bitmap, std::string& error)
+{
+	PngFileReader read = [input](uint8* data, size_t size, std::string& readError) {
+		if (ReadInput(input, data, size))
+			return true;
+		readError = input->message;
+		return false;
+	};
+	const uint8* length = input->lastHeader;
+	assert(memcmp(length + 4, "IDAT", 4) == 0);
+	if (!ReadPngWholeData(read,
+	                      (uint32)length[0] << 24 | (uint32)length[1] << 16 |
+	                          (uint32)length[2] << 8 | length[3],
+	                      FileLeft(input->file), header.colorType, bitmap, input->pending, error))
+		return false;
+	input->pendingSize = sizeof(input->pending);
+	if (ReadEnd(png, info))
+		return true;
+	error = input->message;
+	return false;
 }
 
 // Each row holds its indexes in its last quarter. Expanding from the left, pixel x writes bytes
@@ -332,12 +407,30 @@ private:
 	png_infop fInfo;
 };
 
+// Reads the rows with libpng, which unpacks, expands and orders the samples as SetUpTransforms
+// asks.
+bool ReadRowByRow(png_structp png, png_infop info, const PngHeader& header, BBitmap& bitmap,
+                  std::string& error, const PngInput& input)
+{
+	bool palette = header.colorType == PNG_COLOR_TYPE_PALETTE;
+	size_t rowBytes = (size_t)header.width * (palette ? 1 : 4);
+	size_t rowOffset = palette ? (size_t)header.width * 3 : 0;
+	std::vector<png_bytep> rows(header.height);
+	uint8* bits = static_cast<uint8*>(bitmap.Bits());
+	for (uint32 y = 0; y < header.height; y++)
+		rows[y] = bits + (size_t)y * bitmap.BytesPerRow() + rowOffset;
+	if (ReadRows(png, info, &header, rows.data(), rowBytes))
+		return true;
+	error = input.message;
+	return false;
+}
+
 } // namespace
 
 std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::string& error,
                                  ImageMetadata* metadata)
 {
-	PngInput input = {file, "", 0, 0, false};
+	PngInput input = {file, "", 0, 0, false, {}, {}, 0};
 	input.memoryBudget =
 	    kMetadataBudget + kDecoderBudget + (size_t)limits.maxSide * kRowBudgetsPerSide;
 	PngReadStruct reader(&input);
@@ -357,15 +450,11 @@ std::unique_ptr<BBitmap> ReadPng(FILE* file, const ImageLimits& limits, std::str
 		return NULL;
 
 	bool palette = header.colorType == PNG_COLOR_TYPE_PALETTE;
-	size_t rowBytes = (size_t)header.width * (palette ? 1 : 4);
-	size_t rowOffset = palette ? (size_t)header.width * 3 : 0;
-	std::vector<png_bytep> rows(header.height);
-	uint8* bits = static_cast<uint8*>(bitmap->Bits());
-	for (uint32 y = 0; y < header.height; y++)
-		rows[y] = bits + (size_t)y * bitmap->BytesPerRow() + rowOffset;
-
-	if (!ReadRows(reader.Png(), reader.Info(), &header, rows.data(), rowBytes)) {
-		error = input.message;
+	if (CanReadPngWholeData(header.colorType, header.bitDepth, header.interlaced,
+	                        header.transparency, *bitmap)) {
+		if (!ReadWhole(reader.Png(), reader.Info(), &input, header, *bitmap, error))
+			return NULL;
+	} else if (!ReadRowByRow(reader.Png(), reader.Info(), header, *bitmap, error, input)) {
 		return NULL;
 	}
 	if (palette && !ExpandPalette(reader.Png(), reader.Info(), *bitmap, error))

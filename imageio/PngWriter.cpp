@@ -1,5 +1,6 @@
 // Writing 32-bit bitmaps as 8-bit RGB or RGBA PNG files through libpng.
 #include "ImageCodecs.h"
+#include "PngImageData.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -55,17 +56,6 @@ bool IsGrey(const BBitmap& bitmap)
 			return false;
 	}
 	return true;
-}
-
-// Every row is tried with each filter and the one that leaves the smallest values kept, which
-// suits both photographs and drawings. Level 1 matches runs only: on filtered photographs it is
-// as small as zlib's slowest levels at a fraction of their time.
-void SetCompression(png_structp png, int compression)
-{
-	png_set_filter(png, PNG_FILTER_TYPE_BASE, compression == 0 ? PNG_FILTER_NONE : PNG_ALL_FILTERS);
-	png_set_compression_level(png, compression);
-	if (compression == 1)
-		png_set_compression_strategy(png, Z_RLE);
 }
 
 const png_byte kProfileChunk[] = "iCCP";
@@ -159,23 +149,23 @@ std::vector<uint8> ProfileChunk(const std::vector<uint8>& profile)
 	return chunk;
 }
 
-// `greyRow` has room for two bytes a pixel when `grey` is set. The iCCP chunk's data, when
-// there are any, are written as they are: libpng would judge the profile otherwise.
-bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey, uint8* greyRow,
-               int compression, const std::vector<uint8>* profileChunk,
-               const ImageMetadata* metadata, std::vector<png_text>* texts)
+// The header and every chunk that goes before the image data. The iCCP chunk's data, when there
+// are any, are written as they are: libpng would judge the profile otherwise.
+bool WriteHeader(png_structp png, png_infop info, const BBitmap* bitmap, PngPixels pixels,
+                 const std::vector<uint8>* profileChunk, const ImageMetadata* metadata,
+                 std::vector<png_text>* texts)
 {
 	if (setjmp(png_jmpbuf(png)))
 		return false;
 
-	bool hasAlpha = bitmap->ColorSpace() == B_RGBA32;
 	uint32 width = bitmap->Bounds().IntegerWidth() + 1;
 	uint32 height = bitmap->Bounds().IntegerHeight() + 1;
-	int colorType = grey ? (hasAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
-	                     : (hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+	int colorType = pixels == PngPixels::kGrey        ? PNG_COLOR_TYPE_GRAY
+	                : pixels == PngPixels::kGreyAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA
+	                : pixels == PngPixels::kRgb       ? PNG_COLOR_TYPE_RGB
+	                                                  : PNG_COLOR_TYPE_RGB_ALPHA;
 	png_set_IHDR(png, info, width, height, 8, colorType, PNG_INTERLACE_NONE,
 	             PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-	SetCompression(png, compression);
 	if (!profileChunk->empty()) {
 		png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kProfileChunk, 1);
 		png_unknown_chunk chunk;
@@ -188,12 +178,28 @@ bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey
 	if (metadata != NULL)
 		SetMetadata(png, info, *metadata, *texts);
 	png_write_info(png, info);
+	return true;
+}
 
+// The rows unfiltered in stored deflate blocks, written by libpng row by row. `greyRow` has room
+// for two bytes a pixel.
+bool WriteStoredRows(png_structp png, const BBitmap* bitmap, PngPixels pixels, uint8* greyRow)
+{
+	if (setjmp(png_jmpbuf(png)))
+		return false;
+
+	png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+	png_set_compression_level(png, 0);
+
+	bool grey = pixels == PngPixels::kGrey || pixels == PngPixels::kGreyAlpha;
+	bool hasAlpha = pixels == PngPixels::kGreyAlpha || pixels == PngPixels::kRgba;
 	if (!grey) {
 		png_set_bgr(png);
 		if (!hasAlpha)
 			png_set_filler(png, 0, PNG_FILLER_AFTER);
 	}
+	uint32 width = bitmap->Bounds().IntegerWidth() + 1;
+	uint32 height = bitmap->Bounds().IntegerHeight() + 1;
 	const uint8* bits = static_cast<const uint8*>(bitmap->Bits());
 	for (uint32 y = 0; y < height; y++) {
 		const uint8* row = bits + (size_t)y * bitmap->BytesPerRow();
@@ -211,6 +217,33 @@ bool WriteRows(png_structp png, png_infop info, const BBitmap* bitmap, bool grey
 	}
 	png_write_end(png, NULL);
 	return true;
+}
+
+const png_byte kImageDataChunk[] = "IDAT";
+const png_byte kEndChunk[] = "IEND";
+
+// Writes one chunk through libpng, which frames it and sums its CRC.
+bool WriteChunk(png_structp png, const png_byte* name, const uint8* data, size_t size)
+{
+	if (setjmp(png_jmpbuf(png)))
+		return false;
+
+	png_write_chunk(png, name, data, size);
+	return true;
+}
+
+// Filtered and deflated rows, made on every processor and written as IDAT chunks, then the end.
+// libpng did not write the image data itself, so png_write_end would refuse: every chunk it
+// would write after the image data was written before, and IEND is written here.
+bool WriteDeflatedRows(png_structp png, const BBitmap& bitmap, PngPixels pixels, int compression,
+                       std::string& error)
+{
+	PngDataSink sink = [png](const uint8* data, size_t size) {
+		return WriteChunk(png, kImageDataChunk, data, size);
+	};
+	if (!WritePngImageData(bitmap, pixels, compression, PngThreadCount(), sink, error))
+		return false;
+	return WriteChunk(png, kEndChunk, NULL, 0);
 }
 
 class PngWriteStruct {
@@ -248,12 +281,22 @@ bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
 		error = "not enough memory to write PNG";
 		return false;
 	}
-	bool grey = IsGrey(bitmap);
-	std::vector<uint8> greyRow(grey ? (size_t)(bitmap.Bounds().IntegerWidth() + 1) * 2 : 0);
-	if (!WriteRows(writer.Png(), writer.Info(), &bitmap, grey, greyRow.data(),
-	               options.pngCompression, &profileChunk, metadata, &texts)) {
+	bool hasAlpha = bitmap.ColorSpace() == B_RGBA32;
+	PngPixels pixels = IsGrey(bitmap) ? (hasAlpha ? PngPixels::kGreyAlpha : PngPixels::kGrey)
+	                                  : (hasAlpha ? PngPixels::kRgba : PngPixels::kRgb);
+	if (!WriteHeader(writer.Png(), writer.Info(), &bitmap, pixels, &profileChunk, metadata,
+	                 &texts)) {
 		error = output.message;
 		return false;
 	}
-	return true;
+	bool written;
+	if (options.pngCompression == 0) {
+		std::vector<uint8> greyRow((size_t)(bitmap.Bounds().IntegerWidth() + 1) * 2);
+		written = WriteStoredRows(writer.Png(), &bitmap, pixels, greyRow.data());
+	} else {
+		written = WriteDeflatedRows(writer.Png(), bitmap, pixels, options.pngCompression, error);
+	}
+	if (!written && error.empty())
+		error = output.message;
+	return written;
 }
