@@ -14,6 +14,9 @@ bool IsAccessorSource(const BBitmap* source);
 // space and without views. Returns NULL, with nothing left allocated, when the source fails
 // IsAccessorSource() or the destination or its pixel memory cannot be had; a filter that gets
 // NULL here returns NULL itself, so no bad source ever reaches a pixel loop.
-BBitmap* CreateAccessorDestination(const BBitmap* source, BRect bounds);
+// Its pixels are zero, unless the filter says it writes every one of them: then they are not
+// cleared first, and hold whatever the memory held.
+BBitmap* CreateAccessorDestination(const BBitmap* source, BRect bounds,
+                                   bool writesEveryPixel = false);
 
 #endif // ACCESSOR_DOMAIN_H

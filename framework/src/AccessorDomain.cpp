@@ -1,5 +1,7 @@
 #include <AccessorDomain.h>
 
+#include <new>
+
 #include <OverwriteBitmap.h>
 
 bool IsAccessorSource(const BBitmap* source)
@@ -13,13 +15,14 @@ bool IsAccessorSource(const BBitmap* source)
 	return bounds.left == 0 && bounds.top == 0;
 }
 
-BBitmap* CreateAccessorDestination(const BBitmap* source, BRect bounds)
+BBitmap* CreateAccessorDestination(const BBitmap* source, BRect bounds, bool writesEveryPixel)
 {
 	if (!IsAccessorSource(source))
 		return NULL;
 
-	// Every accessor filter writes each pixel of its destination.
-	BBitmap* destination = BPrivate::NewBitmapToOverwrite(bounds, source->ColorSpace());
+	BBitmap* destination =
+	    writesEveryPixel ? BPrivate::NewBitmapToOverwrite(bounds, source->ColorSpace())
+	                     : new (std::nothrow) BBitmap(bounds, source->ColorSpace(), false, false);
 	if (destination == NULL)
 		return NULL;
 	if (!destination->IsValid() || destination->Bits() == NULL) {

@@ -200,7 +200,8 @@ bool LandsInside(const PixelPlacement& p, int32 x, int32 y, int32 width, int32 h
 
 BBitmap* RemapPixels(BBitmap* source, BRect destinationBounds, const PixelPlacement& placement)
 {
-	BBitmap* destination = CreateAccessorDestination(source, destinationBounds);
+	// Every source pixel lands on one destination pixel, and the bounds match: all are written.
+	BBitmap* destination = CreateAccessorDestination(source, destinationBounds, true);
 	if (destination == NULL)
 		return NULL;
 
