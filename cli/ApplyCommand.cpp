@@ -150,7 +150,7 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 	int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
 	jobs = std::min<int>(jobs, inputs.size());
 
-	Progress progress(inputs.size());
+	Progress progress(inputs.size(), options.quiet);
 	{
 		WorkerPool pool(jobs, jobs);
 		OutputClaims claims(options.write.existing);
@@ -175,6 +175,7 @@ int ApplyToBatch(const AddonEntry& entry, const ApplyArguments& arguments,
 				continue;
 			}
 			pool.Submit([&entry, &options, &budget, &progress, input, output] {
+				progress.Begin(input);
 				std::string error;
 				NoteSink notes = [&progress](const std::string& label,
 				                             const std::vector<std::string>& lines) {

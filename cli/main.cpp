@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "HostOptions.h"
 #include "ProcessSetup.h"
+#include "UsageErrors.h"
 
 void AddOverwriteFlag(CLI::App& command, bool& overwrite)
 {
@@ -78,8 +79,7 @@ int main(int argc, char** argv)
 	try {
 		app.parse(argc, argv);
 	} catch (const CLI::ParseError& error) {
-		// Help and version end the parse successfully; everything else is a usage error.
-		return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
+		return ReportUsageError(app, error);
 	}
 	// Images handed to workers cross as descriptors of their shared pixels.
 	if (!options.inProcess)
