@@ -82,25 +82,27 @@ std::string NotANumber(const std::vector<const CLI::App*>& commands)
 	return "";
 }
 
-// Every spelling of every option of the chosen commands: --jobs, -j.
+// The long names of the options of the chosen commands, without their dashes: "jobs".
 std::vector<std::string> OptionNames(const std::vector<const CLI::App*>& commands)
 {
 	std::vector<std::string> names;
 	for (const CLI::App* command : commands) {
 		for (const CLI::Option* option : command->get_options()) {
 			for (const std::string& name : option->get_lnames())
-				names.push_back("--" + name);
-			for (const std::string& name : option->get_snames())
-				names.push_back("-" + name);
+				names.push_back(name);
 		}
 	}
 	return names;
 }
 
+// `message`, then the names nearest to `word`, each with `prefix` in front.
 std::string WithSuggestion(const std::string& message, const std::string& word,
-                           const std::vector<std::string>& names)
+                           const std::vector<std::string>& names, const std::string& prefix = "")
 {
-	std::string suggestion = DidYouMean(ClosestNames(word, names));
+	std::vector<std::string> closest = ClosestNames(word, names);
+	for (std::string& name : closest)
+		name = prefix + name;
+	std::string suggestion = DidYouMean(closest);
 	return suggestion.empty() ? message : message + "; " + suggestion;
 }
 
@@ -138,8 +140,12 @@ std::string Explain(const CLI::App& app, const CLI::ParseError& error)
 	if (dynamic_cast<const CLI::ExtrasError*>(&error) != NULL) {
 		std::string option = FirstLeftOver(app, true);
 		if (!option.empty()) {
-			return WithSuggestion("unknown option \"" + option + "\"",
-			                      option.substr(0, option.find('=')), OptionNames(commands));
+			// Compared without the dashes, which every name has and which would make short
+			// names look alike.
+			std::string name = option.substr(0, option.find('='));
+			name.erase(0, name.find_first_not_of('-'));
+			return WithSuggestion("unknown option \"" + option + "\"", name, OptionNames(commands),
+			                      "--");
 		}
 		std::string word = FirstLeftOver(app, false);
 		if (!word.empty())
