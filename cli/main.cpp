@@ -68,7 +68,7 @@ int main(int argc, char** argv)
 	             "Work on photographs' pixels as stored, keeping their orientation tag, instead of "
 	             "turning them upright first");
 	app.add_flag("-q,--quiet", options.quiet,
-	             "Print errors only, no notes on what reading did to a picture");
+	             "Print errors only: no notes on what reading did to a picture, no progress line");
 
 	AddListCommand(app, options, runner);
 	AddApplyCommand(app, options, runner);

@@ -102,6 +102,11 @@ struct Completing {
 	const char* offers;
 };
 
+void PrintTo(const Completing& completing, std::ostream* out)
+{
+	*out << completing.label;
+}
+
 class BashCompletion : public ::testing::TestWithParam<Completing> {};
 
 // Commands, then options of the command at hand, then filter names (any case, quoted for the

@@ -15,6 +15,11 @@ struct Escape {
 	std::string json;
 };
 
+void PrintTo(const Escape& escape, std::ostream* out)
+{
+	*out << escape.json;
+}
+
 class JsonEscape : public ::testing::TestWithParam<Escape> {};
 
 // Quotes, backslashes and controls are escaped, C1 controls and line separators too; UTF-8

@@ -111,6 +111,11 @@ struct Shortening {
 	std::string expected;
 };
 
+void PrintTo(const Shortening& shortening, std::ostream* out)
+{
+	*out << shortening.text << " in " << shortening.width;
+}
+
 class ShortenName : public ::testing::TestWithParam<Shortening> {};
 
 // A name that fits is kept; a longer one loses its start to "...", by whole characters.

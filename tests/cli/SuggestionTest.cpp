@@ -12,6 +12,11 @@ struct Distance {
 	size_t distance;
 };
 
+void PrintTo(const Distance& pair, std::ostream* out)
+{
+	*out << pair.a << " / " << pair.b;
+}
+
 class EditDistances : public ::testing::TestWithParam<Distance> {};
 
 // Insertions, deletions and substitutions each count one, letters' case none, both ways round.
@@ -51,6 +56,11 @@ struct Mistake {
 	// Standard error, whole.
 	const char* message;
 };
+
+void PrintTo(const Mistake& mistake, std::ostream* out)
+{
+	*out << mistake.label;
+}
 
 class CommandLineMistake : public CliTest, public ::testing::WithParamInterface<Mistake> {};
 
