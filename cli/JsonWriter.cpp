@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+#include "Utf8.h"
+
 namespace {
 
 const char kReplacement[] = "\xef\xbf\xbd";
@@ -12,45 +14,6 @@ void AppendUnicodeEscape(std::string& text, uint32_t code)
 	text += "\\u";
 	for (int shift = 12; shift >= 0; shift -= 4)
 		text += kHex[code >> shift & 15];
-}
-
-// The length of the well-formed UTF-8 sequence at `text[i]` and its code point, or 0 when the
-// bytes there are no such sequence (overlong forms and surrogates included).
-size_t DecodeUtf8(const std::string& text, size_t i, uint32_t& code)
-{
-	unsigned char lead = text[i];
-	size_t length;
-	uint32_t least;
-	if (lead < 0x80) {
-		code = lead;
-		return 1;
-	}
-	if (lead >= 0xc2 && lead <= 0xdf) {
-		length = 2;
-		least = 0x80;
-		code = lead & 0x1f;
-	} else if (lead >= 0xe0 && lead <= 0xef) {
-		length = 3;
-		least = 0x800;
-		code = lead & 0x0f;
-	} else if (lead >= 0xf0 && lead <= 0xf4) {
-		length = 4;
-		least = 0x10000;
-		code = lead & 0x07;
-	} else {
-		return 0;
-	}
-	if (text.size() - i < length)
-		return 0;
-	for (size_t k = 1; k < length; k++) {
-		unsigned char next = text[i + k];
-		if ((next & 0xc0) != 0x80)
-			return 0;
-		code = code << 6 | (next & 0x3f);
-	}
-	if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-		return 0;
-	return length;
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Utf8.h"
+
 namespace {
 
 // The widest the bar gets, brackets included, and the narrowest worth drawing.
@@ -11,11 +13,6 @@ const int kNarrowestBar = 12;
 // A file name shortened further than this says too little to be worth its place.
 const size_t kNarrowestName = 8;
 const char kEllipsis[] = "...";
-
-bool IsContinuationByte(char c)
-{
-	return ((unsigned char)c & 0xc0) == 0x80;
-}
 
 std::string Count(const ProgressState& state)
 {
@@ -68,7 +65,15 @@ std::string Bar(const ProgressState& state, int width)
 
 size_t TextColumns(const std::string& text)
 {
-	return std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuationByte(c); });
+	size_t columns = 0;
+	for (size_t i = 0; i < text.size();) {
+		uint32_t code;
+		size_t length = DecodeUtf8(text, i, code);
+		// A byte that is no UTF-8 shows as one replacement character.
+		columns += length == 0 ? 1 : CharacterColumns(code);
+		i += length == 0 ? 1 : length;
+	}
+	return columns;
 }
 
 std::string ShortenFromStart(const std::string& text, size_t width)
@@ -79,14 +84,13 @@ std::string ShortenFromStart(const std::string& text, size_t width)
 	size_t ellipsis = sizeof(kEllipsis) - 1;
 	if (width <= ellipsis)
 		return std::string(kEllipsis, width);
-	// Skip code points from the start until what is left fits beside the ellipsis.
-	size_t skip = columns - (width - ellipsis);
+	// Drop whole characters from the start until what is left fits beside the ellipsis.
 	size_t start = 0;
-	while (skip > 0) {
-		start++;
-		while (start < text.size() && IsContinuationByte(text[start]))
-			start++;
-		skip--;
+	while (columns > width - ellipsis) {
+		uint32_t code;
+		size_t length = DecodeUtf8(text, start, code);
+		columns -= length == 0 ? 1 : CharacterColumns(code);
+		start += length == 0 ? 1 : length;
 	}
 	std::string shortened = kEllipsis;
 	shortened.append(text, start, std::string::npos);

@@ -6,13 +6,16 @@
 
 namespace {
 
-// Code points of UTF-8 text, counted independently of the code under test: every byte that
-// does not continue a sequence starts a character.
-size_t CodePoints(const std::string& text)
+// Terminal columns of the UTF-8 text of these tests, counted independently of the code under
+// test: every character of three or four bytes in them (CJK, emoji) takes two columns, the
+// others one.
+size_t Columns(const std::string& text)
 {
 	size_t count = 0;
-	for (unsigned char c : text)
-		count += (c & 0xc0) != 0x80;
+	for (unsigned char c : text) {
+		if ((c & 0xc0) != 0x80)
+			count += c >= 0xe0 ? 2 : 1;
+	}
 	return count;
 }
 
@@ -55,7 +58,8 @@ const ProgressState kStates[] = {
 
 class ProgressLineWidth : public ::testing::TestWithParam<int> {};
 
-// At every width from 1 to 200 the line leaves the last column free, keeps the count whole
+// At every width from 1 to 200 the line leaves the last column free (wide characters taking
+// two), keeps the count whole
 // whenever it fits, and never splits a character of the file name.
 TEST_P(ProgressLineWidth, NeverWiderThanTheTerminal)
 {
@@ -64,7 +68,7 @@ TEST_P(ProgressLineWidth, NeverWiderThanTheTerminal)
 		std::string line = FormatProgressLine(state, columns);
 		std::string count = std::to_string(state.done) + "/" + std::to_string(state.total);
 
-		EXPECT_LT(CodePoints(line), (size_t)std::max(columns, 1)) << columns << ": " << line;
+		EXPECT_LT(Columns(line), (size_t)std::max(columns, 1)) << columns << ": " << line;
 		EXPECT_TRUE(IsWholeUtf8(line)) << line;
 		EXPECT_EQ(line.find('\n'), std::string::npos);
 		if ((int)count.size() < columns - 1) {
@@ -118,7 +122,8 @@ void PrintTo(const Shortening& shortening, std::ostream* out)
 
 class ShortenName : public ::testing::TestWithParam<Shortening> {};
 
-// A name that fits is kept; a longer one loses its start to "...", by whole characters.
+// A name that fits is kept; a longer one loses its start to "...", by whole characters, a wide
+// one counting two columns.
 TEST_P(ShortenName, KeepsTheEnd)
 {
 	EXPECT_EQ(ShortenFromStart(GetParam().text, GetParam().width), GetParam().expected);
@@ -130,8 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Shortening{"longer-name.png", 10, "...ame.png"},
                       Shortening{"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.png", 5, "...ng"},
                       Shortening{"\xe6\x97\xa5\xe6\x9c\xac\xe3\x81\xae\xe5\x86\x99\xe7\x9c\x9f.png",
-                                 8, "...\xe7\x9c\x9f.png"},
+                                 9, "...\xe7\x9c\x9f.png"},
                       Shortening{"a\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9z", 5, "...\xc3\xa9z"},
+                      Shortening{"ab\xe6\x97\xa5\xe6\x9c\xac", 5, "...\xe6\x9c\xac"},
+                      Shortening{"\xff\xfe"
+                                 "abcdef",
+                                 6, "...def"},
                       Shortening{"anything", 2, ".."}));
 
 } // namespace
