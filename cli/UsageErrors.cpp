@@ -14,6 +14,9 @@
 
 namespace {
 
+// Range bounds longer than this are the parser's stand-ins for "no bound".
+const long kLongestBound = 20;
+
 // The app and the subcommands that parsing chose, outermost first.
 std::vector<const CLI::App*> ChosenCommands(const CLI::App& app)
 {
@@ -35,9 +38,12 @@ std::string CommandLabel(const std::vector<const CLI::App*>& commands)
 }
 
 // Whether an option of this type name (as the parser records it: INT, UINT or FLOAT, then its
-// checks) takes a number, and if so whether a whole one.
+// checks) takes a plain number, and if so whether a whole one. A size such as 8G is no plain
+// number.
 bool TakesNumber(const std::string& typeName, bool& whole)
 {
+	if (typeName.find("SIZE") != std::string::npos)
+		return false;
 	for (const char* type : {"INT", "UINT", "FLOAT"}) {
 		size_t length = strlen(type);
 		if (typeName.compare(0, length, type) == 0 &&
@@ -69,7 +75,9 @@ std::string NotANumber(const std::vector<const CLI::App*>& commands)
 	for (const CLI::App* command : commands) {
 		for (const CLI::Option* option : command->get_options()) {
 			bool whole = false;
-			if (option->count() == 0 || !TakesNumber(option->get_type_name(), whole))
+			if (option->count() == 0)
+				continue;
+			if (!TakesNumber(option->get_type_name(), whole))
 				continue;
 			for (const std::string& value : option->results()) {
 				if (!IsNumber(value, whole)) {
@@ -152,16 +160,30 @@ std::string Explain(const CLI::App& app, const CLI::ParseError& error)
 			return CommandLabel(commands) + "unexpected argument \"" + word + "\"";
 	}
 	// The parser's own words for the rest, but for its range checks, which it words as
-	// "--quality: Value 0 not in range 1 to 100"; its messages start with a capital, ours do not.
+	// "--quality: Value 0 not in range 1 to 100", and missing values ("--addons: 1 required TEXT
+	// missing"); its messages start with a capital, ours do not.
 	std::string message = error.what();
-	std::smatch range;
-	if (std::regex_match(message, range,
-	                     std::regex("(-[^:]*): Value (.*) not in range (.*) to (.*)")))
-		return range[1].str() + ": " + range[2].str() + " is not between " + range[3].str() +
-		       " and " + range[4].str();
+	std::smatch parts;
+	if (std::regex_match(message, parts,
+	                     std::regex("(-[^:]*): Value (.*) not in range (.*) to (.*)"))) {
+		// The check for a positive number is a range up to the largest double.
+		if (parts[4].length() > kLongestBound)
+			return parts[1].str() + ": " + parts[2].str() + " is not above 0";
+		return parts[1].str() + ": " + parts[2].str() + " is not between " + parts[3].str() +
+		       " and " + parts[4].str();
+	}
+	if (std::regex_match(message, parts, std::regex("(-[^:]*): [0-9]+ required .* missing")))
+		return parts[1].str() + ": give a value";
+	// The parser takes a size apart before checking its unit, and its message then holds only
+	// part of what the user gave.
+	if (std::regex_match(message, parts, std::regex("(-[^:]*): .* unit not recognized.*")))
+		return parts[1].str() + ": not a size; give a number with an optional unit, such as 512M "
+		                        "or 8G";
 	if (!message.empty() && !(message.size() > 1 && isupper((unsigned char)message[1])))
 		message[0] = tolower((unsigned char)message[0]);
-	return CommandLabel(commands) + message;
+	// A message about an option names it; the option may belong to the program, not the
+	// command.
+	return message[0] == '-' ? message : CommandLabel(commands) + message;
 }
 
 } // namespace

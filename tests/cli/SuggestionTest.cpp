@@ -106,7 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "--quality: \"1.5\" is not a whole number"},
         Mistake{"CompressionOutOfRange",
                 {"--compression", "10", "list"},
-                "--compression: 10 is not between 0 and 9"}),
+                "--compression: 10 is not between 0 and 9"},
+        Mistake{"NoValue", {"list", "--addons"}, "--addons: give a value"},
+        Mistake{
+            "NotASize",
+            {"--max-memory", "lots", "list"},
+            "--max-memory: not a size; give a number with an optional unit, such as 512M or 8G"},
+        Mistake{"MissingArgument", {"apply", "My"}, "apply: FILES is required"},
+        Mistake{"PixelsZero", {"--max-pixels", "0", "list"}, "--max-pixels: 0 is not above 0"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // An unknown filter is answered with the closest display or file names before the list of
