@@ -49,7 +49,7 @@ int TerminalColumns()
 Progress::Progress(int total, bool quiet)
     : fShowLine(!quiet && total > 0 && CanDrawLine()), fLineShown(false), fFinished(false),
       fColumns(kDefaultColumns), fTotal(total), fSucceeded(0), fFailed(0),
-      fStart(std::chrono::steady_clock::now())
+      fStart(std::chrono::steady_clock::now()), fPreviousResize()
 {
 	if (!fShowLine)
 		return;
@@ -58,7 +58,7 @@ Progress::Progress(int total, bool quiet)
 	action.sa_handler = NoteResize;
 	sigemptyset(&action.sa_mask);
 	action.sa_flags = SA_RESTART;
-	sigaction(SIGWINCH, &action, NULL);
+	sigaction(SIGWINCH, &action, &fPreviousResize);
 	fTicker = std::thread(&Progress::_Tick, this);
 }
 
@@ -105,7 +105,7 @@ void Progress::Finish()
 	if (fTicker.joinable())
 		fTicker.join();
 	if (fShowLine)
-		signal(SIGWINCH, SIG_DFL);
+		sigaction(SIGWINCH, &fPreviousResize, NULL);
 }
 
 int Progress::Succeeded() const

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -53,6 +54,8 @@ private:
 	std::string fCurrent;
 	std::chrono::steady_clock::time_point fStart;
 	std::thread fTicker;
+	// What SIGWINCH did before the line was shown, put back when it is finished.
+	struct sigaction fPreviousResize;
 };
 
 #endif // PROGRESS_H
