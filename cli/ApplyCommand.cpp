@@ -247,7 +247,7 @@ int ApplyToBatch(const ApplyWork& work, const ApplyArguments& arguments, const O
 	int jobs = arguments.jobs > 0 ? arguments.jobs : WorkerPool::ProcessorCount();
 	jobs = std::max(1, std::min<int>(jobs, outputs.size()));
 
-	Progress progress(total);
+	Progress progress(total, options.quiet);
 	for (const std::string& refused : work.refusedInputs) {
 		progress.Report(refused);
 		progress.Advance(false);
@@ -260,6 +260,7 @@ int ApplyToBatch(const ApplyWork& work, const ApplyArguments& arguments, const O
 		WorkerPool pool(jobs, jobs);
 		for (const PlannedOutput& planned : outputs) {
 			pool.Submit([&work, &options, &budget, &progress, planned] {
+				progress.Begin(planned.input);
 				std::string error;
 				NoteSink notes = [&progress](const std::string& label,
 				                             const std::vector<std::string>& lines) {

@@ -1,5 +1,5 @@
 // quimbel info: what each add-on file is: the filter it makes, every resource it carries, and
-// on request its icons as PNG files.
+// on request its icons as PNG files; as lines for people or, with --json, a document for scripts.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +14,7 @@
 #include "FolderScan.h"
 #include "Icon.h"
 #include "IconFile.h"
+#include "JsonWriter.h"
 #include "Messages.h"
 #include "OutputPaths.h"
 #include "PlatformResources.h"
@@ -26,6 +27,116 @@ struct InfoArguments {
 	std::vector<std::string> addons;
 	std::string iconFolder;
 	bool overwrite = false;
+	bool json = false;
+};
+
+// Where what is found about the add-ons goes: lines on standard output as it is found, or one
+// JSON document printed at the end. The calls for one add-on come in this order: Addon, Filter
+// (unless its filter could not be made), Resource for each resource, Icon for each icon written,
+// EndAddon.
+class InfoPrinter {
+public:
+	explicit InfoPrinter(bool json) : fJson(json)
+	{
+		if (!fJson)
+			return;
+		fWriter.BeginObject();
+		fWriter.Key("addons");
+		fWriter.BeginArray();
+	}
+
+	void Addon(const std::string& path)
+	{
+		if (!fJson) {
+			printf("%s\n", Printable(path).c_str());
+			return;
+		}
+		fWriter.BeginObject();
+		fWriter.Key("path");
+		fWriter.String(path);
+		fWriter.Key("filter");
+		fFilterShown = false;
+	}
+
+	void Filter(int32 id, const std::string& name)
+	{
+		if (!fJson) {
+			printf("  filter id %s, name %s\n", FormatFilterId(id).c_str(),
+			       QuotedText(name).c_str());
+			return;
+		}
+		fWriter.BeginObject();
+		fWriter.Key("id");
+		fWriter.Number(id);
+		fWriter.Key("id_text");
+		fWriter.String(FormatFilterId(id));
+		fWriter.Key("name");
+		fWriter.String(name);
+		fWriter.EndObject();
+		fFilterShown = true;
+	}
+
+	void Resources(const std::vector<Resource>& resources)
+	{
+		if (!fJson) {
+			for (const Resource& resource : resources)
+				printf("  %s\n", DescribeResource(resource).c_str());
+			return;
+		}
+		if (!fFilterShown)
+			fWriter.Null();
+		fWriter.Key("resources");
+		fWriter.BeginArray();
+		for (const Resource& resource : resources) {
+			fWriter.BeginObject();
+			fWriter.Key("type");
+			fWriter.String(TypeCodeText(resource.type));
+			fWriter.Key("id");
+			fWriter.Number(resource.id);
+			fWriter.Key("name");
+			fWriter.String(resource.name);
+			fWriter.Key("size");
+			fWriter.Number(resource.data.size());
+			fWriter.Key("data");
+			fWriter.String(DescribeResourceData(resource));
+			fWriter.EndObject();
+		}
+		fWriter.EndArray();
+		fWriter.Key("icons");
+		fWriter.BeginArray();
+	}
+
+	void Icon(const std::string& path)
+	{
+		if (!fJson) {
+			printf("  wrote %s\n", Printable(path).c_str());
+			return;
+		}
+		fWriter.String(path);
+	}
+
+	void EndAddon()
+	{
+		if (!fJson)
+			return;
+		fWriter.EndArray();
+		fWriter.EndObject();
+	}
+
+	// Prints the JSON document, which holds every add-on shown.
+	void Finish()
+	{
+		if (!fJson)
+			return;
+		fWriter.EndArray();
+		fWriter.EndObject();
+		fputs(fWriter.Text().c_str(), stdout);
+	}
+
+private:
+	bool fJson;
+	bool fFilterShown = false;
+	JsonWriter fWriter;
 };
 
 // Where and how icons are written, and the icon files claimed so far.
@@ -71,8 +182,8 @@ bool ResolveAddon(const std::string& argument, const HostOptions& options, Named
 	return true;
 }
 
-// Prints the id and name of the filter the add-on at `path` makes.
-bool ShowFilter(const std::string& path, const HostOptions& options)
+// Shows the id and name of the filter the add-on at `path` makes.
+bool ShowFilter(const std::string& path, const HostOptions& options, InfoPrinter& printer)
 {
 	std::string error;
 	int32 id = 0;
@@ -96,12 +207,13 @@ bool ShowFilter(const std::string& path, const HostOptions& options)
 		id = worker->Id();
 		name = worker->Name();
 	}
-	printf("  filter id %s, name %s\n", FormatFilterId(id).c_str(), QuotedText(name).c_str());
+	printer.Filter(id, name);
 	return true;
 }
 
 // Writes the large and the mini icon as <file name>-large.png and <file name>-mini.png.
-bool WriteIcons(const std::string& path, const std::vector<Resource>& resources, IconOutput& output)
+bool WriteIcons(const std::string& path, const std::vector<Resource>& resources, IconOutput& output,
+                InfoPrinter& printer)
 {
 	static const struct {
 		uint32 type;
@@ -122,14 +234,15 @@ bool WriteIcons(const std::string& path, const std::vector<Resource>& resources,
 			ReportError(error);
 			return false;
 		}
-		printf("  wrote %s\n", Printable(iconPath).c_str());
+		printer.Icon(iconPath);
 	}
 	return true;
 }
 
 // Shows one add-on file and writes its icons when `icons` is not NULL; returns whether
 // everything about it could be shown and written.
-bool ShowAddon(const std::string& path, const HostOptions& options, IconOutput* icons)
+bool ShowAddon(const std::string& path, const HostOptions& options, IconOutput* icons,
+               InfoPrinter& printer)
 {
 	// The resources are read first, by a reader that trusts nothing in the file: a file that is
 	// damaged or no ELF file at all is reported without being handed to the dynamic loader.
@@ -139,12 +252,12 @@ bool ShowAddon(const std::string& path, const HostOptions& options, IconOutput* 
 		ReportError(error);
 		return false;
 	}
-	printf("%s\n", Printable(path).c_str());
-	bool complete = ShowFilter(path, options);
-	for (const Resource& resource : resources)
-		printf("  %s\n", DescribeResource(resource).c_str());
+	printer.Addon(path);
+	bool complete = ShowFilter(path, options, printer);
+	printer.Resources(resources);
 	if (icons != NULL)
-		complete = WriteIcons(path, resources, *icons) && complete;
+		complete = WriteIcons(path, resources, *icons, printer) && complete;
+	printer.EndAddon();
 	return complete;
 }
 
@@ -158,6 +271,7 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 	icons.options.existing = existing;
 
 	NamedAddons named;
+	InfoPrinter printer(arguments.json);
 	// The icons are named after their add-on's file name; a second add-on of the same file
 	// name would overwrite the first one's icons, so it is refused. The same file named twice
 	// is shown twice, its icons written once.
@@ -185,8 +299,9 @@ int RunInfo(const InfoArguments& arguments, const HostOptions& options)
 				continue;
 			}
 		}
-		complete = ShowAddon(path, options, writeIcons ? &icons : NULL) && complete;
+		complete = ShowAddon(path, options, writeIcons ? &icons : NULL, printer) && complete;
 	}
+	printer.Finish();
 	return complete ? kExitSuccess : kExitSomeFailed;
 }
 
@@ -212,6 +327,9 @@ void AddInfoCommand(CLI::App& app, const HostOptions& options, CommandRunner& ru
 	        },
 	        ""));
 	AddOverwriteFlag(*command, arguments->overwrite);
+	command->add_flag("--json", arguments->json,
+	                  "Print JSON: addons, each with path, filter (id, id_text, name; null when it "
+	                  "cannot be made), resources (type, id, name, size, data) and icons written");
 	command->callback([&runner, &options, arguments] {
 		runner = [&options, arguments] { return RunInfo(*arguments, options); };
 	});

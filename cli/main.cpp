@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "HostOptions.h"
 #include "ProcessSetup.h"
+#include "UsageErrors.h"
 
 void AddOverwriteFlag(CLI::App& command, bool& overwrite)
 {
@@ -67,7 +68,7 @@ int main(int argc, char** argv)
 	             "Work on photographs' pixels as stored, keeping their orientation tag, instead of "
 	             "turning them upright first");
 	app.add_flag("-q,--quiet", options.quiet,
-	             "Print errors only, no notes on what reading did to a picture");
+	             "Print errors only: no notes on what reading did to a picture, no progress line");
 
 	AddListCommand(app, options, runner);
 	AddApplyCommand(app, options, runner);
@@ -78,8 +79,7 @@ int main(int argc, char** argv)
 	try {
 		app.parse(argc, argv);
 	} catch (const CLI::ParseError& error) {
-		// Help and version end the parse successfully; everything else is a usage error.
-		return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
+		return ReportUsageError(app, error);
 	}
 	// Images handed to workers cross as descriptors of their shared pixels.
 	if (!options.inProcess)

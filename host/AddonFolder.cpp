@@ -1,5 +1,6 @@
 #include "AddonFolder.h"
 
+#include "ClosestNames.h"
 #include "FilterRun.h"
 
 #include <algorithm>
@@ -279,9 +280,15 @@ const AddonEntry* AddonFolder::Match(const std::string& filter, std::string& err
 
 	if (matches.empty()) {
 		std::vector<const AddonEntry*> all;
-		for (const AddonEntry& entry : fEntries)
+		std::vector<std::string> names;
+		for (const AddonEntry& entry : fEntries) {
 			all.push_back(&entry);
-		error = "unknown filter \"" + filter + "\"; the add-ons in " +
+			names.push_back(entry.name);
+			names.push_back(entry.fileName);
+		}
+		std::string suggestion = DidYouMean(ClosestNames(filter, names));
+		error = "unknown filter \"" + filter + "\"" +
+		        (suggestion.empty() ? "" : " (" + suggestion + ")") + "; the add-ons in " +
 		        (fFolders.size() == 1 ? fFolders[0] : "the folders searched") + " are:";
 		choices = ListChoices(all);
 		return NULL;

@@ -84,7 +84,7 @@ public:
 	// The add-on that `filter` names: its display name (any case), its file name (any case) or its
 	// id (a number, or a four-character code with or without single quotes). Returns NULL, sets
 	// `error` and lists the add-ons to choose from in `choices`, one line each, when no add-on
-	// or more than one matches.
+	// or more than one matches; for no match, `error` names the closest display and file names.
 	const AddonEntry* Match(const std::string& filter, std::string& error,
 	                        std::vector<std::string>& choices) const;
 

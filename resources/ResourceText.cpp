@@ -118,7 +118,7 @@ static std::string MessageText(const Resource& resource)
 	return "empty message, what " + TypeCodeText(what);
 }
 
-static std::string DataText(const Resource& resource)
+std::string DescribeResourceData(const Resource& resource)
 {
 	if (resource.type == kLargeIconType)
 		return IconText(resource, "large", kLargeIconSide);
@@ -136,5 +136,5 @@ static std::string DataText(const Resource& resource)
 std::string DescribeResource(const Resource& resource)
 {
 	return TypeCodeText(resource.type) + " " + std::to_string(resource.id) + " " +
-	       QuotedText(resource.name) + ": " + DataText(resource);
+	       QuotedText(resource.name) + ": " + DescribeResourceData(resource);
 }

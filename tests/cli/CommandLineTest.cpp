@@ -100,18 +100,19 @@ std::string Squeezed(const std::string& text)
 	return squeezed;
 }
 
-// The list shows file name, id (a four-character code quoted, other ids as numbers) and display
-// name, one add-on a line, sorted by file name within each folder; the folder of --addons comes
-// before the installed one, whose CopyThrough it shadows.
+// The list shows file name, id (a four-character code quoted, other ids as numbers), display
+// name and, for the add-ons that come with quimbel only, what the filter does, one add-on a line,
+// sorted by file name within each folder; the folder of --addons comes before the installed one,
+// whose CopyThrough it shadows.
 TEST_F(AddonChoice, ListShowsFileIdAndName)
 {
 	RunResult run = RunQuimbel({"--addons", fAddons, "list"});
 
 	EXPECT_EQ(run.status, 0) << run.err;
-	EXPECT_EQ(Squeezed(run.out).rfind("CopyThrough 100 My\n"
+	EXPECT_EQ(Squeezed(run.out).rfind("CopyThrough 100 My copies the image unchanged\n"
 	                                  "NullFilter 'null' Nothing & <more>\n"
 	                                  "WrongSpace 7 Grey\n"
-	                                  "ChannelLift 1 Brighten\n",
+	                                  "ChannelLift 1 Brighten ",
 	                                  0),
 	          0u)
 	    << run.out;
@@ -133,7 +134,7 @@ TEST_F(AddonChoice, FoldersAreSearchedInOrder)
 
 	EXPECT_EQ(run.status, 0) << run.err;
 	EXPECT_EQ(Squeezed(run.out).rfind("WrongSpace 7 Grey\n"
-	                                  "CopyThrough 100 My\n"
+	                                  "CopyThrough 100 My copies the image unchanged\n"
 	                                  "NullFilter 'null' Nothing & <more>\n",
 	                                  0),
 	          0u)

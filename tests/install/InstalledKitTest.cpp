@@ -229,3 +229,27 @@ TEST_F(InstalledKit, ManualPageCoversTheHelp)
 	for (const std::string& name : names)
 		EXPECT_NE(manual.find(name), std::string::npos) << "the manual page never names " << name;
 }
+
+// The shell completion is installed where bash-completion and zsh look under the prefix, and
+// the bash script offers the installed add-ons' filters, asking the installed program.
+TEST_F(InstalledKit, ShellCompletionIsInstalled)
+{
+	Bytes zsh = ReadBytes(QUIMBEL_KIT_DATA "/zsh/site-functions/_quimbel");
+	EXPECT_THAT(std::string(zsh.begin(), zsh.end()), HasSubstr("#compdef quimbel"));
+
+	std::string script = "source '" QUIMBEL_KIT_DATA "/bash-completion/completions/quimbel'\n"
+	                     "COMP_WORDS=('" QUIMBEL_KIT_PROGRAM "' apply Neg)\n"
+	                     "COMP_CWORD=2\n"
+	                     "_quimbel\n"
+	                     "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+	WriteBytes(Path("complete.sh"), Bytes(script.begin(), script.end()));
+	FILE* pipe = popen(("bash " + Path("complete.sh")).c_str(), "r");
+	ASSERT_NE(pipe, nullptr);
+	std::string offers;
+	char buffer[256];
+	size_t count;
+	while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+		offers.append(buffer, count);
+	EXPECT_EQ(pclose(pipe), 0);
+	EXPECT_EQ(offers, "Negative\n");
+}

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,11 +27,17 @@ namespace {
 
 const uint8 kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
+// The test's environment without QUIMBEL_ADDONS and the variables `extra` sets, then `extra`.
 std::vector<std::string> Environment(const std::vector<std::string>& extra)
 {
+	std::vector<std::string> replaced = {"QUIMBEL_ADDONS="};
+	for (const std::string& entry : extra)
+		replaced.push_back(entry.substr(0, entry.find('=') + 1));
 	std::vector<std::string> entries;
 	for (char** entry = environ; *entry != NULL; entry++) {
-		if (strncmp(*entry, "QUIMBEL_ADDONS=", 15) != 0)
+		if (std::none_of(replaced.begin(), replaced.end(), [entry](const std::string& name) {
+			    return strncmp(*entry, name.c_str(), name.size()) == 0;
+		    }))
 			entries.push_back(*entry);
 	}
 	entries.insert(entries.end(), extra.begin(), extra.end());
@@ -215,42 +222,108 @@ int WaitForQuimbel(pid_t child)
 	return WaitFor(child);
 }
 
+TerminalRun::TerminalRun(const std::vector<std::string>& arguments, unsigned short columns,
+                         const std::vector<std::string>& environment)
+{
+	struct winsize size = {};
+	size.ws_row = 24;
+	size.ws_col = columns;
+	int terminal;
+	if (openpty(&fController, &terminal, NULL, NULL, &size) != 0) {
+		ADD_FAILURE() << "cannot open a pseudo-terminal: " << strerror(errno);
+		return;
+	}
+	std::vector<std::string> argv = {QUIMBEL_TEST_PROGRAM};
+	argv.insert(argv.end(), arguments.begin(), arguments.end());
+	std::vector<std::string> envp = Environment(environment);
+	std::vector<char*> argvPointers = Pointers(argv);
+	std::vector<char*> envpPointers = Pointers(envp);
+	fChild = fork();
+	if (fChild == 0) {
+		// A session of its own, with the terminal as its controlling terminal.
+		setsid();
+		ioctl(terminal, TIOCSCTTY, 0);
+		dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
+		dup2(open("/dev/null", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
+		dup2(terminal, STDERR_FILENO);
+		close(terminal);
+		close(fController);
+		execve(QUIMBEL_TEST_PROGRAM, argvPointers.data(), envpPointers.data());
+		_exit(127);
+	}
+	close(terminal);
+	if (fChild < 0)
+		ADD_FAILURE() << "cannot start " << QUIMBEL_TEST_PROGRAM;
+}
+
+TerminalRun::~TerminalRun()
+{
+	if (fChild > 0)
+		Wait();
+	if (fController >= 0)
+		close(fController);
+}
+
+bool TerminalRun::_ReadSome()
+{
+	// A minute without a word from the program means it is stuck: the test fails rather than
+	// waiting forever.
+	struct pollfd terminal = {fController, POLLIN, 0};
+	int ready;
+	do
+		ready = poll(&terminal, 1, 60 * 1000);
+	while (ready < 0 && errno == EINTR);
+	if (ready <= 0) {
+		ADD_FAILURE() << "no output from quimbel for a minute";
+		return false;
+	}
+	char buffer[4096];
+	ssize_t count;
+	do
+		count = read(fController, buffer, sizeof(buffer));
+	while (count < 0 && errno == EINTR);
+	// Once the program has ended and closed the terminal, reading gives EIO.
+	if (count <= 0)
+		return false;
+	fText.append(buffer, count);
+	return true;
+}
+
+bool TerminalRun::ReadUntil(const std::function<bool(const std::string& since)>& done)
+{
+	size_t start = fText.size();
+	while (!done(fText.substr(start))) {
+		if (fController < 0 || !_ReadSome())
+			return false;
+	}
+	return true;
+}
+
+void TerminalRun::Resize(unsigned short columns)
+{
+	struct winsize size = {};
+	size.ws_row = 24;
+	size.ws_col = columns;
+	EXPECT_EQ(ioctl(fController, TIOCSWINSZ, &size), 0) << strerror(errno);
+}
+
+int TerminalRun::Wait()
+{
+	while (fController >= 0 && _ReadSome())
+		;
+	if (fChild <= 0)
+		return -1;
+	int status = WaitFor(fChild);
+	fChild = -1;
+	return status;
+}
+
 std::string RunQuimbelOnTerminal(const std::vector<std::string>& arguments)
 {
-	int controller;
-	int terminal;
-	if (openpty(&controller, &terminal, NULL, NULL, NULL) != 0) {
-		ADD_FAILURE() << "cannot open a pseudo-terminal: " << strerror(errno);
-		return "";
-	}
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-	posix_spawn_file_actions_adddup2(&actions, terminal, STDERR_FILENO);
-	posix_spawn_file_actions_addclose(&actions, controller);
-	pid_t child = Spawn(arguments, {}, &actions);
-	posix_spawn_file_actions_destroy(&actions);
-	close(terminal);
-
-	std::string text;
-	char buffer[4096];
-	for (;;) {
-		ssize_t count = read(controller, buffer, sizeof(buffer));
-		if (count < 0 && errno == EINTR)
-			continue;
-		// Once the program has ended and closed the terminal, reading gives EIO.
-		if (count <= 0)
-			break;
-		text.append(buffer, count);
-	}
-	close(controller);
-	if (child <= 0) {
-		ADD_FAILURE() << "cannot start " << QUIMBEL_TEST_PROGRAM;
-		return text;
-	}
-	EXPECT_EQ(WaitFor(child), 0) << text;
-	return text;
+	TerminalRun run(arguments, 80);
+	int status = run.Wait();
+	EXPECT_EQ(status, 0) << run.Text();
+	return run.Text();
 }
 
 std::vector<PngChunk> SplitPng(const Bytes& file)

@@ -3,6 +3,7 @@
 #ifndef CLI_SUPPORT_H
 #define CLI_SUPPORT_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,7 +57,36 @@ std::string QuimbelProgram();
 pid_t StartQuimbel(const std::vector<std::string>& arguments);
 int WaitForQuimbel(pid_t child);
 
-// Runs quimbel with standard error on a pseudo-terminal; returns what appeared there.
+// quimbel running with standard error on a pseudo-terminal of its own, which is its controlling
+// terminal, so that resizing the terminal signals it as a real one does.
+class TerminalRun {
+public:
+	// Starts quimbel on a terminal `columns` wide, in an environment without QUIMBEL_ADDONS plus
+	// `environment` ("NAME=value" entries; the test's TERM unless one is given).
+	TerminalRun(const std::vector<std::string>& arguments, unsigned short columns,
+	            const std::vector<std::string>& environment = {"TERM=xterm"});
+	~TerminalRun();
+
+	// Reads what the program writes until `done` holds of what it wrote since this call, or it
+	// has ended; returns whether `done` came true.
+	bool ReadUntil(const std::function<bool(const std::string& since)>& done);
+	// Makes the terminal `columns` wide.
+	void Resize(unsigned short columns);
+	// Reads to the end and returns the exit status, as RunResult gives it.
+	int Wait();
+	// Everything written on the terminal so far.
+	const std::string& Text() const { return fText; }
+
+private:
+	bool _ReadSome();
+
+	int fController = -1;
+	pid_t fChild = -1;
+	std::string fText;
+};
+
+// Runs quimbel with standard error on a pseudo-terminal 80 columns wide; returns what appeared
+// there. The run must succeed.
 std::string RunQuimbelOnTerminal(const std::vector<std::string>& arguments);
 
 // A PNG file cut into its chunks; Join() puts it together with fresh CRCs.
