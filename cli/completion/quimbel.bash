@@ -37,7 +37,7 @@ _quimbel()
 		--compression --quality --lossless --no-auto-orient -q --quiet --version -h --help'
 	local commands='list apply gallery info check'
 	# Options that take a value, whose value is not a command or an argument.
-	local valued='--addons|--max-pixels|--max-side|--max-memory|--timeout|--compression|--quality|-o|--output|--format|-j|--jobs|--icons'
+	local valued='--addons|--max-pixels|--max-side|--max-memory|--timeout|--compression|--quality|-o|--output|--format|-j|--jobs|--icons|--then|--files-from'
 
 	# The command, the number of arguments after it so far, and the add-on folder chosen.
 	local command= arguments=0 addons= word i
@@ -70,6 +70,15 @@ _quimbel()
 		mapfile -t COMPREPLY < <(compgen -d -- "$cur")
 		return
 		;;
+	--then)
+		_quimbel_add_filters "$cur" "$addons"
+		return
+		;;
+	--files-from)
+		compopt -o filenames 2>/dev/null
+		mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+		return
+		;;
 	--format)
 		mapfile -t COMPREPLY < <(compgen -W 'png jpeg webp tiff avif' -- "$cur")
 		return
@@ -83,7 +92,8 @@ _quimbel()
 		local options=$global
 		case $command in
 		list) options+=' --json --names' ;;
-		apply) options+=' -o --output --format -j --jobs -y --overwrite --strip' ;;
+		apply) options+=' --then -o --output --format -r --recursive --files-from -0 --null -n
+			--dry-run -j --jobs -y --overwrite --strip' ;;
 		gallery) options+=' -o --output -j --jobs -y --overwrite' ;;
 		info) options+=' --icons -y --overwrite --json' ;;
 		esac

@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
             "NotASize",
             {"--max-memory", "lots", "list"},
             "--max-memory: not a size; give a number with an optional unit, such as 512M or 8G"},
-        Mistake{"MissingArgument", {"apply", "My"}, "apply: FILES is required"},
+        Mistake{"MissingArgument", {"gallery"}, "gallery: INPUT is required"},
         Mistake{"PixelsZero", {"--max-pixels", "0", "list"}, "--max-pixels: 0 is not above 0"}),
     [](const auto& info) { return std::string(info.param.label); });
 
