@@ -60,7 +60,7 @@ LentMemory::Block* LentMemory::_Take(size_t length)
 	// Free blocks beyond the few kept go before the new one is added, so that it stays.
 	_Trim();
 	fBlocks.push_back(
-	    Block{descriptor, mapping, length, status.st_dev, status.st_ino, false, false, true});
+	    Block{descriptor, mapping, length, status.st_dev, status.st_ino, false, false, true, false});
 	return &fBlocks.back();
 }
 
@@ -84,8 +84,11 @@ BBitmap* LentMemory::Claim(int descriptor, BRect bounds, color_space space)
 		if (bitmap == NULL)
 			return NULL;
 		// The host reads every pixel of a result (to encode it): its pages are mapped in one
-		// pass, not one fault each. Kernels without the request just fault them as they come.
-		madvise(mapping, block.length, MADV_POPULATE_READ);
+		// pass, not one fault each, the first time the block comes back. Kernels without the
+		// request just fault them as they come.
+		if (!block.populated)
+			madvise(mapping, block.length, MADV_POPULATE_READ);
+		block.populated = true;
 		block.lent = false;
 		block.claimed = true;
 		return bitmap;

@@ -46,6 +46,8 @@ private:
 		bool claimed;
 		// Never lent yet: still all zero.
 		bool fresh;
+		// Mapped into this process page by page already.
+		bool populated;
 	};
 
 	Block* _Take(size_t length);
