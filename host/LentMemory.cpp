@@ -59,8 +59,8 @@ LentMemory::Block* LentMemory::_Take(size_t length)
 	fstat(descriptor, &status);
 	// Free blocks beyond the few kept go before the new one is added, so that it stays.
 	_Trim();
-	fBlocks.push_back(
-	    Block{descriptor, mapping, length, status.st_dev, status.st_ino, false, false, true, false});
+	fBlocks.push_back(Block{descriptor, mapping, length, status.st_dev, status.st_ino, false, false,
+	                        true, false});
 	return &fBlocks.back();
 }
 
