@@ -293,6 +293,16 @@ void UnmapShared(void* memory, const SharedBlock& block)
 	close(block.descriptor);
 }
 
+// Whether `descriptor` is a file sealed against shrinking that holds at least `length` bytes,
+// so that a mapping of them stays valid whatever its other users do.
+bool HoldsSealed(int descriptor, size_t length)
+{
+	struct stat status;
+	int seals = fcntl(descriptor, F_GET_SEALS);
+	return length > 0 && seals >= 0 && (seals & F_SEAL_SHRINK) != 0 &&
+	       fstat(descriptor, &status) == 0 && (size_t)status.st_size >= length;
+}
+
 void* AllocateShared(size_t bytes, bool cleared)
 {
 	size_t length = bytes == 0 ? 1 : bytes;
@@ -362,10 +372,7 @@ int SharedPixelMemory(const void* memory)
 
 void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable)
 {
-	struct stat status;
-	int seals = fcntl(descriptor, F_GET_SEALS);
-	if (length == 0 || seals < 0 || (seals & F_SEAL_SHRINK) == 0 ||
-	    fstat(descriptor, &status) != 0 || (size_t)status.st_size < length)
+	if (!HoldsSealed(descriptor, length))
 		return NULL;
 	int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
 	void* memory = MapShared(descriptor, length, protection, true);
@@ -410,10 +417,7 @@ void SetUnclearedFill(int value)
 
 bool PrefetchSharedPixelMemory(int descriptor, size_t length, bool writable)
 {
-	int seals = fcntl(descriptor, F_GET_SEALS);
-	struct stat status;
-	if (sProvider.load() == nullptr || length == 0 || seals < 0 || (seals & F_SEAL_SHRINK) == 0 ||
-	    fstat(descriptor, &status) != 0 || (size_t)status.st_size < length) {
+	if (sProvider.load() == nullptr || !HoldsSealed(descriptor, length)) {
 		close(descriptor);
 		return false;
 	}

@@ -89,17 +89,6 @@ protected:
 	std::string fAddons;
 };
 
-// `text` with each run of spaces made one: the list's columns are as wide as its longest entry.
-std::string Squeezed(const std::string& text)
-{
-	std::string squeezed;
-	for (char c : text) {
-		if (c != ' ' || squeezed.empty() || squeezed.back() != ' ')
-			squeezed += c;
-	}
-	return squeezed;
-}
-
 // The list shows file name, id (a four-character code quoted, other ids as numbers), display
 // name and, for the add-ons that come with quimbel only, what the filter does, one add-on a line,
 // sorted by file name within each folder; the folder of --addons comes before the installed one,

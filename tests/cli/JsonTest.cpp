@@ -103,18 +103,6 @@ protected:
 	}
 };
 
-// `text` with each run of spaces made one: the table's columns are as wide as their longest
-// entry.
-std::string Squeezed(const std::string& text)
-{
-	std::string squeezed;
-	for (char c : text) {
-		if (c != ' ' || squeezed.empty() || squeezed.back() != ' ')
-			squeezed += c;
-	}
-	return squeezed;
-}
-
 // list --json holds what the table shows, add-on for add-on, plus each file's path; a foreign
 // add-on has no description; shadowed add-ons and problem files are listed.
 TEST_F(JsonCommand, ListAgreesWithTheTable)

@@ -387,3 +387,13 @@ std::string CliTest::MakeAddonFolder(const std::string& name, const std::vector<
 	}
 	return folder;
 }
+
+std::string Squeezed(const std::string& text)
+{
+	std::string squeezed;
+	for (char c : text) {
+		if (c != ' ' || squeezed.empty() || squeezed.back() != ' ')
+			squeezed += c;
+	}
+	return squeezed;
+}

@@ -52,6 +52,10 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 // The path of the built quimbel.
 std::string QuimbelProgram();
 
+// `text` with each run of spaces made one, for comparing tables whose columns are as wide as
+// their longest entry.
+std::string Squeezed(const std::string& text);
+
 // Starts quimbel in the background, every standard stream on /dev/null, for a test that acts on
 // it while it runs (a signal); WaitForQuimbel() gives its status as RunResult does.
 pid_t StartQuimbel(const std::vector<std::string>& arguments);
