@@ -9,6 +9,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define PIXEL_REMAP_WIDE 1
+#endif
 
 #include <AccessorDomain.h>
 #include <BitmapDrawer.h>
@@ -19,14 +23,14 @@ namespace {
 // streaming stores, which skip reading each destination line before overwriting it.
 const size_t kStreamingBytes = 8 << 20;
 
-// Rows that stay rows are moved this many at a time, a chunk of each in turn: the memory
-// serves several distant streams at once faster than a single one. Chunks of 4 KiB keep the
+// Without AVX-512, rows that stay rows are moved this many at a time, a chunk of each in turn: the
+// memory serves several distant streams at once faster than a single one. Chunks of 4 KiB keep the
 // calls per byte few.
 const int32 kRowsAtOnce = 8;
 const int32 kChunkWords = 1024;
 
-// Square tiles of this many pixels a side: a tile of the source and its transposed copy take
-// 32 KiB together, which stays in the first-level cache.
+// Without AVX-512, and at the ragged edges, square tiles of this many pixels a side: a tile of the
+// source and its transposed copy take 32 KiB together, which stays in the first-level cache.
 const int32 kTileSize = 64;
 
 // A placement turned into word offsets within the destination's pixel memory: source pixel
@@ -41,6 +45,35 @@ bool IsAligned(const void* address, size_t alignment)
 {
 	return reinterpret_cast<uintptr_t>(address) % alignment == 0;
 }
+
+#ifdef PIXEL_REMAP_WIDE
+// As MoveWords() and MoveWordsReversed() below, 64 bytes a step, for processors with AVX-512.
+__attribute__((target("avx512f"))) void MoveWordsWide(uint32* destination, const uint32* source,
+                                                      size_t count, bool reversed, bool streaming)
+{
+	const __m512i kReversed =
+	    _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+	ptrdiff_t direction = reversed ? -1 : 1;
+	// Word by word until the destination's next group of 16 starts on a 64-byte boundary.
+	auto aligned = [&] { return IsAligned(reversed ? destination - 15 : destination, 64); };
+	for (; count > 0 && !aligned(); count--, destination += direction)
+		*destination = *source++;
+	for (; count >= 16; count -= 16, destination += 16 * direction, source += 16) {
+		__m512i words = _mm512_loadu_si512(source);
+		uint32* lowest = destination;
+		if (reversed) {
+			words = _mm512_maskz_permutexvar_epi32(0xffff, kReversed, words);
+			lowest = destination - 15;
+		}
+		if (streaming)
+			_mm512_stream_si512(reinterpret_cast<__m512i*>(lowest), words);
+		else
+			_mm512_store_si512(lowest, words);
+	}
+	for (; count > 0; count--, destination += direction)
+		*destination = *source++;
+}
+#endif
 
 // Copies `count` words forward. Streaming stores write around the caches.
 void MoveWords(uint32* destination, const uint32* source, size_t count, bool streaming)
@@ -102,6 +135,17 @@ void MoveRows(const BitmapDrawer& from, const WordPlacement& to, int32 width, in
 		memcpy(to.origin, from.bits, (size_t)width * height * 4);
 		return;
 	}
+#ifdef PIXEL_REMAP_WIDE
+	// With 64-byte steps one row at a time, start to end, keeps up with the memory best.
+	if (__builtin_cpu_supports("avx512f")) {
+		for (int32 y = 0; y < height; y++) {
+			MoveWordsWide(to.origin + y * to.yStep, from.bits + (ptrdiff_t)y * from.rowLength,
+			              width, to.xStep != 1, streaming);
+		}
+		EndStreaming(streaming);
+		return;
+	}
+#endif
 	for (int32 y0 = 0; y0 < height; y0 += kRowsAtOnce) {
 		int32 y1 = std::min(height, y0 + kRowsAtOnce);
 		for (int32 x = 0; x < width; x += kChunkWords) {
@@ -179,6 +223,81 @@ void MoveTile(const BitmapDrawer& from, const WordPlacement& to, int32 x0, int32
 	}
 }
 
+#ifdef PIXEL_REMAP_WIDE
+// Blocks of 16 x 16 words, transposed in sixteen 512-bit registers.
+const int32 kBlockSize = 16;
+// Blocks of a band of rows taken down one column of blocks before moving on: each destination
+// row then gets kBandBlocks * 64 consecutive bytes in a row, in whole cache lines.
+const int32 kBandBlocks = 64;
+
+// Transposes the 16 x 16 words whose rows start `step` words apart at `source`, and writes the
+// transposed row i (source column i) at destination + i * rowStep, 64 bytes each.
+__attribute__((target("avx512f"))) inline void
+MoveBlock(const uint32* source, ptrdiff_t step, uint32* destination, ptrdiff_t rowStep, bool stream)
+{
+	__m512i r[16];
+	for (int32 j = 0; j < 16; j++)
+		r[j] = _mm512_loadu_si512(source + j * step);
+	// Pairs of rows interleaved word by word, then pairs of pairs: each 128-bit lane L of u[4g
+	// + k] then holds column 4L + k of rows 4g to 4g + 3.
+	__m512i t[16];
+	for (int32 j = 0; j < 16; j += 2) {
+		t[j] = _mm512_maskz_unpacklo_epi32(0xffff, r[j], r[j + 1]);
+		t[j + 1] = _mm512_maskz_unpackhi_epi32(0xffff, r[j], r[j + 1]);
+	}
+	__m512i u[16];
+	for (int32 g = 0; g < 16; g += 4) {
+		u[g] = _mm512_maskz_unpacklo_epi64(0xff, t[g], t[g + 2]);
+		u[g + 1] = _mm512_maskz_unpackhi_epi64(0xff, t[g], t[g + 2]);
+		u[g + 2] = _mm512_maskz_unpacklo_epi64(0xff, t[g + 1], t[g + 3]);
+		u[g + 3] = _mm512_maskz_unpackhi_epi64(0xff, t[g + 1], t[g + 3]);
+	}
+	// Column 4L + k gathers lane L of u[k], u[4 + k], u[8 + k] and u[12 + k].
+	for (int32 k = 0; k < 4; k++) {
+		__m512i low01 = _mm512_maskz_shuffle_i32x4(0xffff, u[k], u[4 + k], 0x44);
+		__m512i high01 = _mm512_maskz_shuffle_i32x4(0xffff, u[k], u[4 + k], 0xee);
+		__m512i low23 = _mm512_maskz_shuffle_i32x4(0xffff, u[8 + k], u[12 + k], 0x44);
+		__m512i high23 = _mm512_maskz_shuffle_i32x4(0xffff, u[8 + k], u[12 + k], 0xee);
+		__m512i columns[4] = {_mm512_maskz_shuffle_i32x4(0xffff, low01, low23, 0x88),
+		                      _mm512_maskz_shuffle_i32x4(0xffff, low01, low23, 0xdd),
+		                      _mm512_maskz_shuffle_i32x4(0xffff, high01, high23, 0x88),
+		                      _mm512_maskz_shuffle_i32x4(0xffff, high01, high23, 0xdd)};
+		for (int32 L = 0; L < 4; L++) {
+			uint32* out = destination + (4 * L + k) * rowStep;
+			if (stream)
+				_mm512_stream_si512(reinterpret_cast<__m512i*>(out), columns[L]);
+			else
+				_mm512_storeu_si512(out, columns[L]);
+		}
+	}
+}
+
+// Moves the part of the image made of whole 16 x 16 blocks, rows becoming columns; returns the
+// columns and rows it covered, from the top left corner.
+__attribute__((target("avx512f"))) void MoveBlocks(const BitmapDrawer& from,
+                                                   const WordPlacement& to, int32 width,
+                                                   int32 height, bool streaming, int32& columns,
+                                                   int32& rows)
+{
+	columns = width / kBlockSize * kBlockSize;
+	rows = height / kBlockSize * kBlockSize;
+	for (int32 y0 = 0; y0 < rows; y0 += kBlockSize * kBandBlocks) {
+		int32 y1 = std::min(rows, y0 + kBlockSize * kBandBlocks);
+		for (int32 x0 = 0; x0 < columns; x0 += kBlockSize) {
+			for (int32 y = y0; y < y1; y += kBlockSize) {
+				int32 first = to.yStep > 0 ? y : y + kBlockSize - 1;
+				ptrdiff_t step = to.yStep > 0 ? from.rowLength : -(ptrdiff_t)from.rowLength;
+				uint32* destination = to.origin + x0 * to.xStep + first * to.yStep;
+				bool stream = streaming && IsAligned(destination, 64) &&
+				              IsAligned(destination + to.xStep, 64);
+				MoveBlock(from.bits + (ptrdiff_t)first * from.rowLength + x0, step, destination,
+				          to.xStep, stream);
+			}
+		}
+	}
+}
+#endif
+
 // Rows become columns. Walked tile by tile along each band of source rows: the source is read
 // along its rows, which the processor fetches ahead by itself, and each tile goes out as runs
 // of up to kTileSize words along the destination rows.
@@ -186,6 +305,25 @@ void MoveTiles(const BitmapDrawer& from, const WordPlacement& to, int32 width, i
                bool streaming)
 {
 	assert(to.yStep == 1 || to.yStep == -1);
+#ifdef PIXEL_REMAP_WIDE
+	if (__builtin_cpu_supports("avx512f")) {
+		int32 columns, rows;
+		MoveBlocks(from, to, width, height, streaming, columns, rows);
+		// The ragged right edge and bottom band go tile by tile.
+		for (int32 y0 = 0; y0 < height; y0 += kTileSize) {
+			int32 y1 = std::min(height, y0 + kTileSize);
+			for (int32 x0 = 0; x0 < width; x0 += kTileSize) {
+				int32 x1 = std::min(width, x0 + kTileSize);
+				if (y1 <= rows && x1 <= columns)
+					continue;
+				// Tiles straddling the covered part redo some of it: the same words again.
+				MoveTile(from, to, x0, x1, y0, y1, streaming);
+			}
+		}
+		EndStreaming(streaming);
+		return;
+	}
+#endif
 	for (int32 y0 = 0; y0 < height; y0 += kTileSize) {
 		int32 y1 = std::min(height, y0 + kTileSize);
 		for (int32 x0 = 0; x0 < width; x0 += kTileSize)

@@ -270,13 +270,15 @@ struct Size {
 	int32 height;
 };
 
-// A single pixel, single rows and columns, primes, one below, at and one above the 64-pixel
-// tile edge and its multiples, and sizes of at least 8 MiB, which take the streaming stores,
+// A single pixel, single rows and columns, primes, one below, at and one above the 16-pixel
+// block and 64-pixel tile edges and their multiples, a band of 1024 rows and one more block,
+// and sizes of at least 8 MiB, which take the streaming stores,
 // with rows aligned and misaligned.
 const Size kStressSizes[] = {
     {1, 1},     {1, 1000},  {1000, 1},    {2, 3},       {7, 5},       {67, 61},
     {127, 131}, {63, 63},   {64, 64},     {65, 65},     {63, 65},     {65, 64},
     {64, 129},  {128, 127}, {1, 2100000}, {2100000, 1}, {2048, 1024}, {1451, 1447},
+    {15, 17},   {16, 16},   {17, 16},     {48, 1040},   {1041, 33},
 };
 
 void PrintTo(const Size& size, std::ostream* out)
