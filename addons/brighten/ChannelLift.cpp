@@ -1,6 +1,7 @@
 // ChannelLift ("Brighten"): raises one reference channel of every pixel by a fixed step and
 // rescales the other two by their ratios to the reference level.
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include <AccessorDomain.h>
@@ -91,9 +92,11 @@ BBitmap* ChannelLift::Run(BBitmap* source)
 	if (source == NULL)
 		return NULL;
 
+	// Every pixel is written below, the ones a row abandons as zero, as a new bitmap holds
+	// them: the memory need not be cleared first.
 	BRect bounds = source->Bounds();
 	BBitmap* destination =
-	    CreateAccessorDestination(source, BRect(0, 0, bounds.right, bounds.bottom));
+	    CreateAccessorDestination(source, BRect(0, 0, bounds.right, bounds.bottom), true);
 	if (destination == NULL)
 		return NULL;
 
@@ -114,6 +117,7 @@ BBitmap* ChannelLift::Run(BBitmap* source)
 			LiftOutcome outcome = LiftPixel(state, c);
 			if (outcome == kLevelUnset) {
 				// Nothing has set a level yet: the rest of this row keeps what a new bitmap holds.
+				memset(to.bits + y * to.rowLength + x, 0, (size_t)(width + 1 - x) * 4);
 				printf("Hmm\n");
 				break;
 			}
