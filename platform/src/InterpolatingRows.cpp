@@ -170,7 +170,8 @@ __attribute__((target("avx2"))) void BlendRowsIn(const uint32* first, uint32 fir
 }
 
 // Sixteen pixels' lanes, four pixels a register, saturated to bytes and put in pixel order.
-__attribute__((target("avx512f,avx512bw"))) inline __m512i PackPixels(const __m512i lanes[4])
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i
+PackPixels(const __m512i lanes[4])
 {
 	// The packs leave pixels j, 4 + j, 8 + j and 12 + j in 128-bit lane j.
 	const __m512i kPixelOrder =
@@ -185,7 +186,7 @@ __attribute__((target("avx512f,avx512bw"))) inline __m512i PackPixels(const __m5
 // firstWeight + second * secondWeight is (first << kWeightBits) + (second - first) * secondWeight,
 // exact in 32-bit arithmetic as the sum fits.
 template <bool kPremultiplied>
-__attribute__((target("avx512f,avx512bw"))) inline __m512i
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i
 BlendStepWide(const uint32* first, const uint32* second, __m512i secondWeight, bool opaque)
 {
 	__m512i sums[4];
