@@ -239,7 +239,9 @@ MoveBlock(const uint32* source, ptrdiff_t step, uint32* destination, ptrdiff_t r
 	for (int32 j = 0; j < 16; j++)
 		r[j] = _mm512_loadu_si512(source + j * step);
 	// Pairs of rows interleaved word by word, then pairs of pairs: each 128-bit lane L of u[4g
-	// + k] then holds column 4L + k of rows 4g to 4g + 3.
+	// + k] then holds column 4L + k of rows 4g to 4g + 3. (The zero-masking forms keeping every
+	// lane are the plain instructions; GCC 12 takes the plain forms' undefined operand for an
+	// uninitialised value and warns.)
 	__m512i t[16];
 	for (int32 j = 0; j < 16; j += 2) {
 		t[j] = _mm512_maskz_unpacklo_epi32(0xffff, r[j], r[j + 1]);
