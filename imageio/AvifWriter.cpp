@@ -155,10 +155,10 @@ bool AddMetadata(heif_context* context, heif_image_handle* handle, const ImageMe
 		result = heif_context_add_exif_metadata(context, handle, metadata.exif.data(),
 		                                        (int)metadata.exif.size());
 	}
-	if (result.code == heif_error_Ok && !metadata.xmp.empty()) {
-		result = heif_context_add_XMP_metadata(context, handle, metadata.xmp.data(),
-		                                       (int)metadata.xmp.size());
-	}
+	// AVIF has no place for IPTC: it goes in as the XMP that mirrors it.
+	std::string xmp = XmpWithIptc(metadata.xmp, metadata.iptc);
+	if (result.code == heif_error_Ok && !xmp.empty())
+		result = heif_context_add_XMP_metadata(context, handle, xmp.data(), (int)xmp.size());
 	if (result.code != heif_error_Ok) {
 		error = "cannot add the metadata to AVIF (" + Detail(result) + ")";
 		return false;
