@@ -1,5 +1,5 @@
 // Writing 32-bit bitmaps as lossy or lossless WebP files through libwebp, with the colour
-// profile, EXIF and XMP data in their own chunks.
+// profile, EXIF and XMP data in their own chunks, and IPTC as the XMP that mirrors it.
 #include "ImageCodecs.h"
 #include "Metadata.h"
 
