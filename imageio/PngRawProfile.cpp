@@ -1,6 +1,8 @@
 #include "PngRawProfile.h"
 
+#include <cstdio>
 #include <cstring>
+
 #include <strings.h>
 
 #include "Metadata.h"
@@ -16,8 +18,9 @@ const char kRawApp1Keyword[] = "Raw profile type APP1";
 
 const size_t kBytesPerLine = 36;
 
-// A size bigger than this cannot be true of a text that a PNG reader was allowed to hold.
-const size_t kLargestSize = 1u << 30;
+// More digits than this would be a size no text that a PNG reader holds could be true to, and
+// could overflow.
+const size_t kMostSizeDigits = 10;
 
 const uint8 kIptcTagMarker = 0x1c;
 
@@ -99,7 +102,7 @@ bool RawProfileData(const std::string& text, std::vector<uint8>& data)
 	size_t digits = 0;
 	for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; position++) {
 		size = size * 10 + (size_t)(text[position] - '0');
-		if (++digits > 10 || size > kLargestSize)
+		if (++digits > kMostSizeDigits)
 			return false;
 	}
 	// Each byte takes two characters: a size the rest of the text cannot hold is false.
