@@ -246,6 +246,15 @@ TEST_F(ScratchTest, PngIptcIsWhatExiv2ReadsAndWrites)
 	EXPECT_TRUE(png_image_finish_read(&image, NULL, pixels.data(), 0, NULL)) << image.message;
 	EXPECT_EQ(image.warning_or_error, 0u) << image.message;
 
+	// IPTC long enough for its text to be compressed (zTXt) is read the same.
+	Exiv2::IptcData longIptc;
+	std::string caption(1500, 'w');
+	longIptc["Iptc.Application2.Caption"] = caption;
+	Exiv2::DataBuf records = Exiv2::IptcParser::encode(longIptc);
+	metadata.iptc.assign(records.pData_, records.pData_ + records.size_);
+	ASSERT_TRUE(WriteImage(*bitmap, Path("long.png"), WriteOptions(), error, &metadata)) << error;
+	EXPECT_EQ(FileValue(Path("long.png"), "Iptc.Application2.Caption"), caption);
+
 	WritePngFile(Path("theirs.png"), Picture({}));
 	Exiv2::IptcData iptc;
 	iptc["Iptc.Application2.Caption"] = kCaption;
