@@ -1,6 +1,6 @@
 // Fuzzes what is done with the metadata a file carries: the EXIF orientation read, the EXIF and
-// XMP mended for a written picture, and the IPTC taken from Photoshop's resources. The first
-// byte says which part of the rest is EXIF and which XMP.
+// XMP mended for a written picture, the IPTC taken from Photoshop's resources, and IPTC carried
+// into XMP. The first byte says which part of the rest is EXIF (or IPTC) and which XMP.
 #include <cstdint>
 #include <string>
 
@@ -24,5 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 	MendedMetadata(upright, 17, 5);
 	MendedMetadata(metadata, 5, 17);
 	IptcOfPhotoshopResources(rest, size - 1);
+	XmpWithIptc(metadata.xmp, metadata.exif);
 	return 0;
 }

@@ -135,6 +135,8 @@ bool SetUpEncoder(heif_encoder* encoder, heif_image* image, const WriteOptions& 
                   std::string& error)
 {
 	// Other AV1 encoders than libaom may have no such setting; they are left at their own.
+	// libheif 1.15 lets libaom be given a thread count (4 unless set) but no tiles; on two cores
+	// two threads write a photograph no faster than four, so the count is left as it is.
 	heif_encoder_set_parameter_integer(encoder, "speed", kEncoderSpeed);
 	if (options.lossless)
 		return SetUpLossless(encoder, image, error);
@@ -155,10 +157,10 @@ bool AddMetadata(heif_context* context, heif_image_handle* handle, const ImageMe
 		result = heif_context_add_exif_metadata(context, handle, metadata.exif.data(),
 		                                        (int)metadata.exif.size());
 	}
-	if (result.code == heif_error_Ok && !metadata.xmp.empty()) {
-		result = heif_context_add_XMP_metadata(context, handle, metadata.xmp.data(),
-		                                       (int)metadata.xmp.size());
-	}
+	// AVIF has no place for IPTC: it goes in as the XMP that mirrors it.
+	std::string xmp = XmpWithIptc(metadata.xmp, metadata.iptc);
+	if (result.code == heif_error_Ok && !xmp.empty())
+		result = heif_context_add_XMP_metadata(context, handle, xmp.data(), (int)xmp.size());
 	if (result.code != heif_error_Ok) {
 		error = "cannot add the metadata to AVIF (" + Detail(result) + ")";
 		return false;

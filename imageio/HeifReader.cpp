@@ -10,6 +10,7 @@
 
 #include <libheif/heif.h>
 
+#include "Av1Decoder.h"
 #include "HeifObjects.h"
 #include "Metadata.h"
 
@@ -308,6 +309,7 @@ void ReadProfile(const heif_image_handle* handle, std::vector<uint8>& profile)
 std::unique_ptr<BBitmap> ReadHeif(const uint8* data, size_t size, const ImageLimits& limits,
                                   std::string& error, ImageMetadata* metadata)
 {
+	UseQuietAv1Decoder();
 	HeifContextPtr context(heif_context_alloc());
 	if (context == NULL) {
 		error = "not enough memory to read HEIF";

@@ -3,9 +3,11 @@
 #include <cstring>
 #include <mutex>
 
+#include <exiv2/convert.hpp>
 #include <exiv2/error.hpp>
 #include <exiv2/exif.hpp>
 #include <exiv2/futils.hpp>
+#include <exiv2/iptc.hpp>
 #include <exiv2/xmp_exiv2.hpp>
 
 namespace {
@@ -125,6 +127,37 @@ ImageMetadata MendedMetadata(const ImageMetadata& source, int32 width, int32 hei
 		}
 	}
 	return mended;
+}
+
+std::string XmpWithIptc(const std::string& xmp, const std::vector<uint8>& iptc)
+{
+	if (iptc.empty() || iptc.size() > UINT32_MAX)
+		return xmp;
+	PrepareExiv2();
+	try {
+		Exiv2::IptcData records;
+		if (Exiv2::IptcParser::decode(records, iptc.data(), (uint32_t)iptc.size()) != 0)
+			return xmp;
+		Exiv2::XmpData mirrored;
+		Exiv2::copyIptcToXmp(records, mirrored);
+		Exiv2::XmpData data;
+		if (!xmp.empty() && Exiv2::XmpParser::decode(data, xmp) != 0)
+			return xmp;
+		bool added = false;
+		for (const Exiv2::Xmpdatum& datum : mirrored) {
+			if (data.findKey(Exiv2::XmpKey(datum.key())) != data.end())
+				continue;
+			data.add(datum);
+			added = true;
+		}
+		std::string packet;
+		if (!added ||
+		    Exiv2::XmpParser::encode(packet, data, Exiv2::XmpParser::omitPacketWrapper) != 0)
+			return xmp;
+		return packet;
+	} catch (...) {
+		return xmp;
+	}
 }
 
 std::vector<uint8> ExifWithoutHeader(const uint8* data, size_t size)

@@ -3,6 +3,7 @@
 #ifndef METADATA_H
 #define METADATA_H
 
+#include <string>
 #include <vector>
 
 #include "ImageFile.h"
@@ -20,6 +21,12 @@ void PrepareExiv2();
 // are dropped rather than left false. A picture that is not upright and has no EXIF gets one
 // that says its orientation.
 ImageMetadata MendedMetadata(const ImageMetadata& source, int32 width, int32 height);
+
+// `xmp` with the IPTC records of `iptc` added as the XMP properties that mirror them (caption,
+// keywords, byline, copyright and the others), for the kinds of file that have no place for IPTC.
+// A property `xmp` has already is kept as it is, so IPTC that it mirrors is not added twice;
+// `xmp` itself comes back when nothing is added or either cannot be read.
+std::string XmpWithIptc(const std::string& xmp, const std::vector<uint8>& iptc);
 
 // EXIF as kept in ImageMetadata from a block that may start with "Exif\0\0", as JPEG's APP1
 // segments, and some writers' WebP and HEIF blocks, do.

@@ -2,6 +2,7 @@
 // 32-bit bitmaps through libpng.
 #include "ImageCodecs.h"
 #include "Orientation.h"
+#include "PngRawProfile.h"
 #include "PngWholeData.h"
 
 #include <algorithm>
@@ -309,7 +310,8 @@ const png_byte kAnimationChunk[] = "acTL";
 const char kXmpKeyword[] = "XML:com.adobe.xmp";
 
 // The EXIF data of the eXIf chunk (its payload is the TIFF structure itself), the frame count of
-// an animated PNG's acTL chunk, and the XMP and other text of the text chunks.
+// an animated PNG's acTL chunk, and the XMP, EXIF and IPTC raw profiles and other text of the
+// text chunks. The eXIf chunk, read first, wins over an EXIF raw profile.
 void ReadChunks(png_structp png, png_infop info, ImageMetadata& metadata)
 {
 	png_unknown_chunkp chunks = NULL;
@@ -335,7 +337,7 @@ void ReadChunks(png_structp png, png_infop info, ImageMetadata& metadata)
 		std::string text(texts[i].text != NULL ? texts[i].text : "", length);
 		if (strcmp(texts[i].key, kXmpKeyword) == 0 && metadata.xmp.empty())
 			metadata.xmp = text;
-		else
+		else if (!TakeRawProfile(texts[i].key, text, metadata))
 			metadata.texts.push_back({texts[i].key, text, utf8});
 	}
 	png_uint_32 x = 0;

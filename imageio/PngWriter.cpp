@@ -1,6 +1,8 @@
 // Writing 32-bit bitmaps as 8-bit RGB or RGBA PNG files through libpng.
 #include "ImageCodecs.h"
+#include "Metadata.h"
 #include "PngImageData.h"
+#include "PngRawProfile.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -65,10 +67,11 @@ const png_byte kExifChunk[] = "eXIf";
 const size_t kCompressedTextSize = 1024;
 
 // What of `metadata` goes in PNG chunks besides the profile: EXIF as eXIf, XMP as the iTXt chunk
-// readers look for, the other text as it was read, the resolution as pHYs. IPTC has no place in
-// PNG.
+// readers look for, the other text as it was read, the resolution as pHYs. IPTC, which PNG has
+// no chunk for, goes in the raw profile text that exiv2 and ImageMagick write and read: Photoshop's
+// image resources holding it, made by IptcText().
 void SetMetadata(png_structp png, png_infop info, const ImageMetadata& metadata,
-                 std::vector<png_text>& texts)
+                 const std::string& iptcText, std::vector<png_text>& texts)
 {
 	if (!metadata.exif.empty()) {
 		png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
@@ -104,6 +107,8 @@ void SetMetadata(png_structp png, png_infop info, const ImageMetadata& metadata,
 	}
 	for (const ImageMetadata::Text& text : metadata.texts)
 		add(text.keyword.c_str(), text.text, text.utf8);
+	if (!iptcText.empty())
+		add(kRawIptcKeyword, iptcText, false);
 	if (!texts.empty())
 		png_set_text(png, info, texts.data(), (int)texts.size());
 
@@ -149,11 +154,19 @@ std::vector<uint8> ProfileChunk(const std::vector<uint8>& profile)
 	return chunk;
 }
 
+// The raw profile text that holds `iptc` in PNG; empty when there is none.
+std::string IptcText(const std::vector<uint8>& iptc)
+{
+	if (iptc.empty())
+		return std::string();
+	return RawProfileText("iptc", PhotoshopResourcesOfIptc(iptc));
+}
+
 // The header and every chunk that goes before the image data. The iCCP chunk's data, when there
 // are any, are written as they are: libpng would judge the profile otherwise.
 bool WriteHeader(png_structp png, png_infop info, const BBitmap* bitmap, PngPixels pixels,
                  const std::vector<uint8>* profileChunk, const ImageMetadata* metadata,
-                 std::vector<png_text>* texts)
+                 const std::string* iptcText, std::vector<png_text>* texts)
 {
 	if (setjmp(png_jmpbuf(png)))
 		return false;
@@ -176,7 +189,7 @@ bool WriteHeader(png_structp png, png_infop info, const BBitmap* bitmap, PngPixe
 		png_set_unknown_chunks(png, info, &chunk, 1);
 	}
 	if (metadata != NULL)
-		SetMetadata(png, info, *metadata, *texts);
+		SetMetadata(png, info, *metadata, *iptcText, *texts);
 	png_write_info(png, info);
 	return true;
 }
@@ -271,8 +284,11 @@ bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
               const ImageMetadata* metadata, std::string& error)
 {
 	std::vector<uint8> profileChunk;
-	if (metadata != NULL)
+	std::string iptcText;
+	if (metadata != NULL) {
 		profileChunk = ProfileChunk(metadata->iccProfile);
+		iptcText = IptcText(metadata->iptc);
+	}
 	// Made here, out of the way of libpng's longjmp, which would skip its destructor.
 	std::vector<png_text> texts;
 	PngOutput output = {file, ""};
@@ -285,7 +301,7 @@ bool WritePng(const BBitmap& bitmap, FILE* file, const WriteOptions& options,
 	PngPixels pixels = IsGrey(bitmap) ? (hasAlpha ? PngPixels::kGreyAlpha : PngPixels::kGrey)
 	                                  : (hasAlpha ? PngPixels::kRgba : PngPixels::kRgb);
 	if (!WriteHeader(writer.Png(), writer.Info(), &bitmap, pixels, &profileChunk, metadata,
-	                 &texts)) {
+	                 &iptcText, &texts)) {
 		error = output.message;
 		return false;
 	}

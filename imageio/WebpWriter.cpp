@@ -1,6 +1,7 @@
 // Writing 32-bit bitmaps as lossy or lossless WebP files through libwebp, with the colour
-// profile, EXIF and XMP data in their own chunks.
+// profile, EXIF and XMP data in their own chunks, and IPTC as the XMP that mirrors it.
 #include "ImageCodecs.h"
+#include "Metadata.h"
 
 #include <cerrno>
 #include <cstring>
@@ -112,8 +113,8 @@ std::string EncodingError(WebPEncodingError code)
 
 bool HasMetadata(const ImageMetadata* metadata)
 {
-	return metadata != NULL &&
-	       (!metadata->iccProfile.empty() || !metadata->exif.empty() || !metadata->xmp.empty());
+	return metadata != NULL && (!metadata->iccProfile.empty() || !metadata->exif.empty() ||
+	                            !metadata->xmp.empty() || !metadata->iptc.empty());
 }
 
 bool AddChunk(WebPMux* mux, const char fourcc[4], const uint8* data, size_t size)
@@ -134,23 +135,25 @@ bool WriteBytes(FILE* file, const uint8* data, size_t size, std::string& error)
 
 // Puts the encoded image and the metadata together in an extended file (a VP8X header, then
 // the ICCP chunk, the image, the EXIF and XMP chunks) and writes it. EXIF goes in as the TIFF
-// structure, without JPEG's "Exif\0\0".
+// structure, without JPEG's "Exif\0\0"; IPTC, which WebP has no chunk for, as the XMP that
+// mirrors it.
 bool WriteWithMetadata(const WebPMemoryWriter& image, const ImageMetadata& metadata, FILE* file,
                        std::string& error)
 {
-	uint64 total = (uint64)image.size + metadata.iccProfile.size() + metadata.exif.size() +
-	               metadata.xmp.size();
+	std::string packet = XmpWithIptc(metadata.xmp, metadata.iptc);
+	uint64 total =
+	    (uint64)image.size + metadata.iccProfile.size() + metadata.exif.size() + packet.size();
 	if (total > kMaxFileSize) {
 		error = "the metadata make the file too large for WebP";
 		return false;
 	}
 	Mux mux;
 	WebPData bitstream = {image.mem, image.size};
-	const uint8* xmp = reinterpret_cast<const uint8*>(metadata.xmp.data());
+	const uint8* xmp = reinterpret_cast<const uint8*>(packet.data());
 	if (mux.Get() == NULL || WebPMuxSetImage(mux.Get(), &bitstream, 0) != WEBP_MUX_OK ||
 	    !AddChunk(mux.Get(), "ICCP", metadata.iccProfile.data(), metadata.iccProfile.size()) ||
 	    !AddChunk(mux.Get(), "EXIF", metadata.exif.data(), metadata.exif.size()) ||
-	    !AddChunk(mux.Get(), "XMP ", xmp, metadata.xmp.size())) {
+	    !AddChunk(mux.Get(), "XMP ", xmp, packet.size())) {
 		error = "not enough memory to add the metadata to WebP";
 		return false;
 	}

@@ -1,11 +1,14 @@
 // Damaged, hostile and unsuitable input files: each gives a message naming the file and what is
 // wrong, exit status 1, and leaves nothing behind.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
 #include <zlib.h>
 
 #include "CliSupport.h"
+#include "ImageFile.h"
 
 namespace {
 
@@ -76,6 +79,36 @@ Bytes Text()
 	return Bytes(kText, kText + strlen(kText));
 }
 
+// An AVIF file whose AV1 data start with bytes that make no sense, which the AV1 decoder
+// would complain of on standard error beside the program's message.
+Bytes DamagedAv1()
+{
+	BitmapPtr sample = ReadSample("astronaut.png");
+	WriteOptions options;
+	options.kind = ImageKind::kAvif;
+	std::string error;
+	FILE* file = tmpfile();
+	Bytes bytes;
+	if (file == NULL || !WriteImageStream(*sample, file, "astronaut.avif", options, error)) {
+		ADD_FAILURE() << "cannot make an AVIF file: " << error;
+	} else {
+		bytes.resize(ftell(file));
+		rewind(file);
+		EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), file), bytes.size());
+	}
+	if (file != NULL)
+		fclose(file);
+	const char kData[] = "mdat";
+	auto data = std::search(bytes.begin(), bytes.end(), kData, kData + 4);
+	if (bytes.end() - data < 10) {
+		ADD_FAILURE() << "the AVIF file has no image data";
+		return bytes;
+	}
+	for (auto byte = data + 4; byte < data + 10; byte++)
+		*byte ^= 0x5a;
+	return bytes;
+}
+
 struct BadFile {
 	const char* label;
 	const char* fileName;
@@ -98,6 +131,7 @@ const BadFile kBadFiles[] = {
     {"HugeJpeg", "huge.jpg", HugeJpeg, "65500 x 65500 pixels, more than the limit"},
     {"PaletteIndexPastEnd", "palette.png", PaletteIndexPastEnd, "palette index"},
     {"OtherKind", "picture.ppm", Text, "not an image file of a kind this program reads"},
+    {"DamagedAv1", "damaged.avif", DamagedAv1, "damaged HEIF data"},
 };
 
 class BadInput : public CliTest, public ::testing::WithParamInterface<BadFile> {};

@@ -8,6 +8,7 @@
 #include "ImageFile.h"
 #include "ImageTestSupport.h"
 #include "MetadataSupport.h"
+#include "PngRawProfile.h"
 #include "TestSupport.h"
 
 namespace {
@@ -67,6 +68,49 @@ INSTANTIATE_TEST_SUITE_P(EveryAddonAndKind, KeepsMetadata,
 	                         return name;
                          });
 
+struct IptcPlace {
+	const char* kind;
+	// Where exiv2 finds the caption, keywords and copyright in the file: the IPTC records, or the
+	// XMP properties that mirror them in the kinds that have no place for IPTC.
+	const char* caption;
+	const char* keywords;
+	const char* copyright;
+};
+
+void PrintTo(const IptcPlace& place, std::ostream* out)
+{
+	*out << place.kind;
+}
+
+class KeepsIptc : public CliTest, public ::testing::WithParamInterface<IptcPlace> {};
+
+// A photograph's caption, keywords and copyright come out of a filter in every kind, read by
+// exiv2 from the file itself.
+TEST_P(KeepsIptc, ThroughTheFilter)
+{
+	const IptcPlace& place = GetParam();
+	std::string input = Path("photograph.jpg");
+	std::string output = Path(std::string("result.") + place.kind);
+	WritePhotograph(input, 24, 16);
+	ASSERT_EQ(FileValue(input, "Iptc.Application2.Caption"), kCaption);
+
+	RunResult run = RunQuimbel({"apply", "Negative", input, output});
+	ASSERT_EQ(run.status, 0) << run.err;
+	EXPECT_NE(FileValue(output, place.caption).find(kCaption), std::string::npos);
+	EXPECT_EQ(FileValue(output, place.keywords), std::string(kKeywords[0]) + ", " + kKeywords[1]);
+	EXPECT_NE(FileValue(output, place.copyright).find(kCopyright), std::string::npos);
+	// What the XMP said itself is still there.
+	EXPECT_NE(FileValue(output, "Xmp.dc.title").find(kTitle), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, KeepsIptc,
+    ::testing::Values(IptcPlace{"png", "Iptc.Application2.Caption", "Iptc.Application2.Keywords",
+                                "Iptc.Application2.Copyright"},
+                      IptcPlace{"webp", "Xmp.dc.description", "Xmp.dc.subject", "Xmp.dc.rights"},
+                      IptcPlace{"avif", "Xmp.dc.description", "Xmp.dc.subject", "Xmp.dc.rights"}),
+    [](const ::testing::TestParamInfo<IptcPlace>& info) { return std::string(info.param.kind); });
+
 class StripsMetadata : public CliTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(StripsMetadata, LeavesNothingButPixels)
@@ -89,6 +133,10 @@ TEST_P(StripsMetadata, LeavesNothingButPixels)
 	std::string bytes(file.begin(), file.end());
 	EXPECT_EQ(bytes.find(kCaptureDate), std::string::npos);
 	EXPECT_EQ(bytes.find(kTitle), std::string::npos);
+	EXPECT_EQ(bytes.find(kCaption), std::string::npos);
+	EXPECT_EQ(bytes.find(kCopyright), std::string::npos);
+	EXPECT_EQ(FileValue(output, "Iptc.Application2.Caption"), "");
+	EXPECT_EQ(FileValue(output, "Xmp.dc.description"), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, StripsMetadata, ::testing::ValuesIn(kWritableKinds));
@@ -127,6 +175,42 @@ TEST_F(CliTest, TurnsPhotographsUprightUnlessAsked)
 	std::unique_ptr<BBitmap> turned = ReadImage(Path("stored.png"), ImageLimits(), error);
 	ASSERT_NE(turned, nullptr) << error;
 	EXPECT_TRUE(Words(*turned) == Words(*uprightBitmap));
+}
+
+// A PNG whose EXIF is in a raw profile text, as several tools write it, saying orientation 6,
+// comes out standing and saying orientation 1.
+TEST_F(CliTest, TurnsPngWithRawProfileExifUpright)
+{
+	PngImage image;
+	image.width = 3;
+	image.height = 2;
+	image.colorType = PNG_COLOR_TYPE_RGB;
+	image.rows = {Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}, Bytes{10, 11, 12, 13, 14, 15, 16, 17, 18}};
+	std::vector<uint8> exif = {'E', 'x', 'i', 'f', 0, 0};
+	std::vector<uint8> tiff = PhotographMetadata(3, 2, 6).exif;
+	exif.insert(exif.end(), tiff.begin(), tiff.end());
+	image.texts = {{"Raw profile type exif", RawProfileText("exif", exif)}};
+	WritePngFile(Path("sideways.png"), image);
+
+	RunResult run = RunQuimbel({"apply", "CopyThrough", Path("sideways.png"), Path("upright.png")});
+	ASSERT_EQ(run.status, 0) << run.err;
+	ImageLimits asStored;
+	asStored.autoOrient = false;
+	ImageMetadata metadata;
+	std::string error;
+	std::unique_ptr<BBitmap> upright = ReadImage(Path("upright.png"), asStored, error, &metadata);
+	ASSERT_NE(upright, nullptr) << error;
+	ASSERT_EQ(upright->Bounds(), BRect(0, 0, 1, 2));
+	// Orientation 6 shows the stored pixel (x, y) at (1 - y, x).
+	for (int32 y = 0; y < 2; y++) {
+		for (int32 x = 0; x < 3; x++) {
+			const uint8* stored = image.rows[y].data() + x * 3;
+			EXPECT_EQ(WordAt(*upright, 1 - y, x), Word(stored[0], stored[1], stored[2], 255));
+		}
+	}
+	EXPECT_EQ(ExifValue(metadata.exif, "Exif.Image.Orientation"), "1");
+	EXPECT_EQ(ExifValue(metadata.exif, "Exif.Photo.DateTimeOriginal"), kCaptureDate);
+	EXPECT_EQ(FileValue(Path("upright.png"), "Exif.Image.Orientation"), "1");
 }
 
 // What reading did to a picture is said once, naming the file, unless --quiet.

@@ -7,6 +7,7 @@
 
 #include <libheif/heif.h>
 
+#include "Av1Decoder.h"
 #include "ImageFile.h"
 #include "Orientation.h"
 #include "Scratch.h"
@@ -318,6 +319,84 @@ TEST_P(HeifForeignFileTest, DecodesClose)
 
 INSTANTIATE_TEST_SUITE_P(Files, HeifForeignFileTest, ::testing::ValuesIn(kForeignFiles),
                          RowName<ForeignFile>);
+
+// The RGB or RGBA bytes, row after row, of the primary image of `file` as the AV1 decoder
+// `decoder` (a libheif decoder id) gives it; empty when it fails.
+Bytes DecodedWith(const Bytes& file, const char* decoder)
+{
+	heif_context* context = heif_context_alloc();
+	heif_image_handle* handle = NULL;
+	heif_image* image = NULL;
+	heif_decoding_options* options = heif_decoding_options_alloc();
+	options->decoder_id = decoder;
+	options->convert_hdr_to_8bit = 1;
+	Bytes pixels;
+	if (heif_context_read_from_memory_without_copy(context, file.data(), file.size(), NULL).code ==
+	        heif_error_Ok &&
+	    heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok) {
+		bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+		if (heif_decode_image(handle, &image, heif_colorspace_RGB,
+		                      alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+		                      options)
+		        .code == heif_error_Ok) {
+			int stride = 0;
+			const uint8* rows =
+			    heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+			int width = heif_image_get_width(image, heif_channel_interleaved) * (alpha ? 4 : 3);
+			int height = heif_image_get_height(image, heif_channel_interleaved);
+			for (int y = 0; y < height; y++)
+				pixels.insert(pixels.end(), rows + y * stride, rows + y * stride + width);
+		}
+	}
+	heif_image_release(image);
+	heif_image_handle_release(handle);
+	heif_decoding_options_free(options);
+	heif_context_free(context);
+	return pixels;
+}
+
+struct Av1File {
+	const char* name;
+	int depth;
+	bool alpha;
+	bool lossless;
+};
+
+void PrintTo(const Av1File& row, std::ostream* out)
+{
+	*out << row.name;
+}
+
+const Av1File kAv1Files[] = {
+    {"lossy", 8, false, false},         {"lossy_alpha", 8, true, false},
+    {"lossless", 8, false, true},       {"lossless_alpha", 8, true, true},
+    {"lossy_12_bit", 12, false, false},
+};
+
+class QuietAv1DecoderTest : public HeifTest, public ::testing::WithParamInterface<Av1File> {};
+
+// The AV1 decoder that keeps dav1d quiet gives the very pixels libheif's own dav1d decoder
+// gives, alpha and deeper channels included, lossy and lossless.
+TEST_P(QuietAv1DecoderTest, DecodesAsLibheifsOwn)
+{
+	const Av1File& row = GetParam();
+	FileRecipe recipe;
+	recipe.depth = row.depth;
+	recipe.alpha = row.alpha;
+	recipe.lossless = row.lossless;
+	Bytes file;
+	MakeFile(recipe, file);
+	if (IsSkipped() || HasFatalFailure())
+		return;
+	UseQuietAv1Decoder();
+	Bytes reference = DecodedWith(file, "dav1d");
+	ASSERT_EQ(reference.size(), (size_t)64 * 48 * (row.alpha ? 4 : 3));
+	EXPECT_TRUE(DecodedWith(file, "quimbel-dav1d") == reference);
+	EXPECT_TRUE(DecodedWith(file, NULL) == reference);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, QuietAv1DecoderTest, ::testing::ValuesIn(kAv1Files),
+                         RowName<Av1File>);
 
 class HeifOrientationTest : public HeifTest, public ::testing::WithParamInterface<int> {};
 

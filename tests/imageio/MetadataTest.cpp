@@ -2,6 +2,8 @@
 // that has a place for it, made true of the picture written.
 #include <cmath>
 
+#include <exiv2/exiv2.hpp>
+
 #include "ImageFile.h"
 #include "Metadata.h"
 #include "MetadataSupport.h"
@@ -69,8 +71,58 @@ TEST(MendedMetadata, DropsExifTooDamagedToMend)
 	EXPECT_FALSE(mended.exif.size() > 12);
 }
 
+// IPTC goes into XMP as the properties that mirror it, beside what the XMP had.
+TEST(XmpWithIptc, AddsTheMirroredPropertiesAndKeepsTheRest)
+{
+	ImageMetadata source = PhotographMetadata(40, 30);
+	std::string xmp = XmpWithIptc(source.xmp, source.iptc);
+	EXPECT_NE(XmpValue(xmp, "Xmp.dc.title").find(kTitle), std::string::npos);
+	EXPECT_EQ(XmpValue(xmp, "Xmp.tiff.Orientation"), "1");
+	EXPECT_NE(XmpValue(xmp, "Xmp.dc.description").find(kCaption), std::string::npos);
+	EXPECT_EQ(XmpValue(xmp, "Xmp.dc.subject"), std::string(kKeywords[0]) + ", " + kKeywords[1]);
+	EXPECT_EQ(XmpValue(xmp, "Xmp.dc.creator"), kByline);
+	EXPECT_NE(XmpValue(xmp, "Xmp.dc.rights").find(kCopyright), std::string::npos);
+
+	// With no XMP to start from, the mirrored properties alone.
+	std::string alone = XmpWithIptc("", source.iptc);
+	EXPECT_NE(XmpValue(alone, "Xmp.dc.description").find(kCaption), std::string::npos);
+	EXPECT_EQ(XmpValue(alone, "Xmp.dc.title"), "");
+}
+
+// XMP that mirrors the IPTC already, or says something of its own for a property, is kept as it
+// is: nothing is added twice or overwritten.
+TEST(XmpWithIptc, KeepsWhatTheXmpSaysAlready)
+{
+	ImageMetadata source = PhotographMetadata(40, 30);
+	std::string mirrored = XmpWithIptc(source.xmp, source.iptc);
+	EXPECT_EQ(XmpWithIptc(mirrored, source.iptc), mirrored);
+
+	Exiv2::XmpData own;
+	own["Xmp.dc.description"] = "lang=\"x-default\" A different caption";
+	std::string packet;
+	ASSERT_EQ(Exiv2::XmpParser::encode(packet, own), 0);
+	std::string merged = XmpWithIptc(packet, source.iptc);
+	EXPECT_NE(XmpValue(merged, "Xmp.dc.description").find("A different caption"),
+	          std::string::npos);
+	EXPECT_EQ(XmpValue(merged, "Xmp.dc.description").find(kCaption), std::string::npos);
+	EXPECT_NE(XmpValue(merged, "Xmp.dc.rights").find(kCopyright), std::string::npos);
+}
+
+// IPTC or XMP that cannot be read leaves the XMP as it was.
+TEST(XmpWithIptc, LeavesTheXmpWhenEitherIsDamaged)
+{
+	ImageMetadata source = PhotographMetadata(40, 30);
+	std::vector<uint8> damaged = source.iptc;
+	damaged.resize(damaged.size() - 3);
+	damaged[4] = 0xff;
+	EXPECT_EQ(XmpWithIptc(source.xmp, damaged), source.xmp);
+	EXPECT_EQ(XmpWithIptc(source.xmp, {}), source.xmp);
+	EXPECT_EQ(XmpWithIptc("<x:xmpmeta", source.iptc), "<x:xmpmeta");
+}
+
 struct KindCase {
 	const char* extension;
+	// Whether IPTC is kept as IPTC; otherwise as the XMP that mirrors it.
 	bool iptc;
 	bool texts;
 	bool resolution;
@@ -108,6 +160,10 @@ TEST_P(MetadataRoundTrip, KeepsWhatThePhotographCarries)
 	EXPECT_NE(XmpValue(read.xmp, "Xmp.dc.title").find(kTitle), std::string::npos);
 	if (kind.iptc) {
 		EXPECT_EQ(IptcValue(read.iptc, "Iptc.Application2.Caption"), kCaption);
+		EXPECT_EQ(IptcValue(read.iptc, "Iptc.Application2.Copyright"), kCopyright);
+	} else {
+		EXPECT_NE(XmpValue(read.xmp, "Xmp.dc.description").find(kCaption), std::string::npos);
+		EXPECT_NE(XmpValue(read.xmp, "Xmp.dc.rights").find(kCopyright), std::string::npos);
 	}
 	if (kind.texts) {
 		ASSERT_EQ(read.texts.size(), 1u);
@@ -127,7 +183,7 @@ TEST_P(MetadataRoundTrip, KeepsWhatThePhotographCarries)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKindWritten, MetadataRoundTrip,
-                         ::testing::Values(KindCase{"png", false, true, true},
+                         ::testing::Values(KindCase{"png", true, true, true},
                                            KindCase{"jpg", true, false, true},
                                            KindCase{"webp", false, false, false},
                                            KindCase{"tif", true, false, true},

@@ -24,7 +24,7 @@ void IgnorePngWarning(png_structp, png_const_charp)
 }
 
 // libpng reports failures through longjmp; this frame holds plain data only.
-bool EncodePngInto(const PngImage* image, Bytes* bytes, png_bytepp rows)
+bool EncodePngInto(const PngImage* image, Bytes* bytes, png_bytepp rows, png_textp texts)
 {
 	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, IgnorePngWarning);
 	png_infop info = png_create_info_struct(png);
@@ -60,6 +60,8 @@ bool EncodePngInto(const PngImage* image, Bytes* bytes, png_bytepp rows)
 		}
 		png_set_tRNS(png, info, NULL, 0, &color);
 	}
+	if (!image->texts.empty())
+		png_set_text(png, info, texts, (int)image->texts.size());
 	png_write_info(png, info);
 	png_set_interlace_handling(png);
 	png_write_image(png, rows);
@@ -162,8 +164,16 @@ Bytes EncodePng(const PngImage& image)
 	std::vector<png_bytep> rows;
 	for (const Bytes& row : image.rows)
 		rows.push_back(const_cast<uint8*>(row.data()));
+	std::vector<png_text> texts(image.texts.size());
+	for (size_t i = 0; i < texts.size(); i++) {
+		texts[i].compression = PNG_TEXT_COMPRESSION_zTXt;
+		texts[i].key = const_cast<char*>(image.texts[i].first.c_str());
+		texts[i].text = const_cast<char*>(image.texts[i].second.c_str());
+		texts[i].text_length = image.texts[i].second.size();
+	}
 	Bytes bytes;
-	EXPECT_TRUE(EncodePngInto(&image, &bytes, rows.data())) << "libpng refused the test image";
+	EXPECT_TRUE(EncodePngInto(&image, &bytes, rows.data(), texts.data()))
+	    << "libpng refused the test image";
 	return bytes;
 }
 

@@ -4,6 +4,7 @@
 #define IMAGE_TEST_SUPPORT_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <SupportDefs.h>
@@ -25,6 +26,8 @@ struct PngImage {
 	// samples.
 	Bytes paletteAlpha;
 	std::vector<uint16> transparentColor;
+	// Keyword and Latin-1 text of zTXt chunks, written before the image data.
+	std::vector<std::pair<std::string, std::string>> texts;
 };
 
 // Writes `image` with libpng; the test fails when libpng refuses it.

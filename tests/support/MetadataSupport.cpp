@@ -51,6 +51,12 @@ ImageMetadata PhotographMetadata(int width, int height, int orientation)
 
 	Exiv2::IptcData iptc;
 	iptc["Iptc.Application2.Caption"] = kCaption;
+	for (const char* keyword : kKeywords) {
+		Exiv2::StringValue value(keyword);
+		iptc.add(Exiv2::IptcKey("Iptc.Application2.Keywords"), &value);
+	}
+	iptc["Iptc.Application2.Byline"] = kByline;
+	iptc["Iptc.Application2.Copyright"] = kCopyright;
 	Exiv2::DataBuf records = Exiv2::IptcParser::encode(iptc);
 	metadata.iptc.assign(records.pData_, records.pData_ + records.size_);
 
@@ -95,6 +101,32 @@ std::string IptcValue(const std::vector<uint8>& iptc, const std::string& key)
 			return std::string();
 		auto found = data.findKey(Exiv2::IptcKey(key));
 		return found != data.end() ? found->toString() : std::string();
+	} catch (...) {
+		return std::string();
+	}
+}
+
+std::string FileValue(const std::string& path, const std::string& key)
+{
+	try {
+		Exiv2::enableBMFF(true);
+		Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
+		image->readMetadata();
+		std::string values;
+		auto collect = [&](const auto& data) {
+			for (const auto& datum : data) {
+				if (datum.key() != key)
+					continue;
+				values += (values.empty() ? "" : ", ") + datum.toString();
+			}
+		};
+		if (key.rfind("Exif.", 0) == 0)
+			collect(image->exifData());
+		else if (key.rfind("Iptc.", 0) == 0)
+			collect(image->iptcData());
+		else
+			collect(image->xmpData());
+		return values;
 	} catch (...) {
 		return std::string();
 	}
