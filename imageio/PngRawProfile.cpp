@@ -15,6 +15,7 @@ namespace {
 const char kRawExifKeyword[] = "Raw profile type exif";
 // What some tools call the EXIF profile, after the JPEG segment that holds it.
 const char kRawApp1Keyword[] = "Raw profile type APP1";
+const char kRawXmpKeyword[] = "Raw profile type xmp";
 
 const size_t kBytesPerLine = 36;
 
@@ -135,13 +136,20 @@ bool TakeRawProfile(const std::string& keyword, const std::string& text, ImageMe
 	bool exif = strcasecmp(keyword.c_str(), kRawExifKeyword) == 0 ||
 	            strcasecmp(keyword.c_str(), kRawApp1Keyword) == 0;
 	bool iptc = strcasecmp(keyword.c_str(), kRawIptcKeyword) == 0;
-	if (!exif && !iptc)
+	bool xmp = strcasecmp(keyword.c_str(), kRawXmpKeyword) == 0;
+	if (!exif && !iptc && !xmp)
 		return false;
-	if ((exif && !metadata.exif.empty()) || (iptc && !metadata.iptc.empty()))
+	if ((exif && !metadata.exif.empty()) || (iptc && !metadata.iptc.empty()) ||
+	    (xmp && !metadata.xmp.empty()))
 		return true;
 	std::vector<uint8> data;
 	if (!RawProfileData(text, data))
 		return true;
+	if (xmp) {
+		// The packet itself; XMP that exiv2 cannot read is left out when it is mended.
+		metadata.xmp.assign(data.begin(), data.end());
+		return true;
+	}
 	if (iptc) {
 		metadata.iptc = IptcOfProfile(data);
 		return true;

@@ -1,5 +1,5 @@
 // The "Raw profile type NAME" text chunks in which several tools store binary metadata in PNG
-// files: EXIF before PNG had its eXIf chunk, and IPTC, which PNG has no chunk for.
+// files: EXIF before PNG had its eXIf chunk, IPTC, which PNG has no chunk for, and XMP.
 #ifndef PNG_RAW_PROFILE_H
 #define PNG_RAW_PROFILE_H
 
@@ -20,9 +20,9 @@ std::string RawProfileText(const char* type, const std::vector<uint8>& data);
 bool RawProfileData(const std::string& text, std::vector<uint8>& data);
 
 // Takes the text chunk `keyword` with `text` into `metadata` when it is a raw profile of EXIF
-// ("exif" or "APP1") or IPTC ("iptc"), and returns true: such a chunk is never kept as text,
-// which could not be made true of a changed picture. EXIF or IPTC the metadata have already are
-// kept, and a damaged profile is dropped.
+// ("exif" or "APP1"), IPTC ("iptc") or XMP ("xmp"), and returns true: such a chunk is never kept
+// as text, which could not be made true of a changed picture. EXIF, IPTC or XMP the metadata
+// have already are kept, and a damaged profile is dropped.
 bool TakeRawProfile(const std::string& keyword, const std::string& text, ImageMetadata& metadata);
 
 #endif // PNG_RAW_PROFILE_H

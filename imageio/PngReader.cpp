@@ -310,8 +310,8 @@ const png_byte kAnimationChunk[] = "acTL";
 const char kXmpKeyword[] = "XML:com.adobe.xmp";
 
 // The EXIF data of the eXIf chunk (its payload is the TIFF structure itself), the frame count of
-// an animated PNG's acTL chunk, and the XMP, EXIF and IPTC raw profiles and other text of the
-// text chunks. The eXIf chunk, read first, wins over an EXIF raw profile.
+// an animated PNG's acTL chunk, and the XMP, the EXIF, IPTC and XMP raw profiles and other text
+// of the text chunks. The eXIf chunk, read first, wins over an EXIF raw profile.
 void ReadChunks(png_structp png, png_infop info, ImageMetadata& metadata)
 {
 	png_unknown_chunkp chunks = NULL;
@@ -330,15 +330,25 @@ void ReadChunks(png_structp png, png_infop info, ImageMetadata& metadata)
 	}
 	png_textp texts = NULL;
 	int textCount = png_get_text(png, info, &texts, NULL);
+	auto isUtf8 = [](const png_text& text) {
+		return text.compression == PNG_ITXT_COMPRESSION_NONE ||
+		       text.compression == PNG_ITXT_COMPRESSION_zTXt;
+	};
+	auto textOf = [&](const png_text& text) {
+		return std::string(text.text != NULL ? text.text : "",
+		                   isUtf8(text) ? text.itxt_length : text.text_length);
+	};
+	// The XMP chunk, wherever it stands, wins over an XMP raw profile; a second one is dropped.
+	for (int i = 0; i < textCount && metadata.xmp.empty(); i++) {
+		if (strcmp(texts[i].key, kXmpKeyword) == 0)
+			metadata.xmp = textOf(texts[i]);
+	}
 	for (int i = 0; i < textCount; i++) {
-		bool utf8 = texts[i].compression == PNG_ITXT_COMPRESSION_NONE ||
-		            texts[i].compression == PNG_ITXT_COMPRESSION_zTXt;
-		size_t length = utf8 ? texts[i].itxt_length : texts[i].text_length;
-		std::string text(texts[i].text != NULL ? texts[i].text : "", length);
-		if (strcmp(texts[i].key, kXmpKeyword) == 0 && metadata.xmp.empty())
-			metadata.xmp = text;
-		else if (!TakeRawProfile(texts[i].key, text, metadata))
-			metadata.texts.push_back({texts[i].key, text, utf8});
+		if (strcmp(texts[i].key, kXmpKeyword) == 0)
+			continue;
+		std::string text = textOf(texts[i]);
+		if (!TakeRawProfile(texts[i].key, text, metadata))
+			metadata.texts.push_back({texts[i].key, text, isUtf8(texts[i])});
 	}
 	png_uint_32 x = 0;
 	png_uint_32 y = 0;

@@ -1,10 +1,12 @@
-// The raw profile texts in which tools store EXIF and IPTC in PNG files are read as the image's
-// EXIF and IPTC, damaged ones are ignored, and IPTC is written in the form exiv2 reads.
+// The raw profile texts in which tools store EXIF, IPTC and XMP in PNG files are read as the
+// image's EXIF, IPTC and XMP, damaged ones are ignored, and IPTC is written in the form exiv2
+// reads.
 #include <exiv2/exiv2.hpp>
 #include <png.h>
 
 #include "ImageFile.h"
 #include "ImageTestSupport.h"
+#include "Metadata.h"
 #include "MetadataSupport.h"
 #include "PngRawProfile.h"
 #include "Scratch.h"
@@ -182,6 +184,47 @@ TEST_F(ScratchTest, RawExifProfileDoesNotReplaceTheExifChunk)
 	EXPECT_EQ(ExifValue(read.exif, "Exif.Image.Orientation"), "1");
 	EXPECT_TRUE(read.texts.empty());
 }
+
+// An XMP raw profile is the image's XMP, and is mended as any XMP is: made true of a picture of
+// another size.
+TEST_F(ScratchTest, RawXmpProfileIsTheImagesXmp)
+{
+	std::string xmp = PhotographMetadata(3, 2).xmp;
+	WritePngFile(
+	    Path("described.png"),
+	    Picture({{"Raw profile type xmp", RawProfileText("xmp", Bytes(xmp.begin(), xmp.end()))}}));
+	ImageMetadata metadata;
+	std::string error;
+	ASSERT_NE(ReadImage(Path("described.png"), ImageLimits(), error, &metadata), nullptr) << error;
+	EXPECT_EQ(metadata.xmp, xmp);
+	EXPECT_TRUE(metadata.texts.empty());
+	ImageMetadata mended = MendedMetadata(metadata, 6, 4);
+	EXPECT_EQ(XmpValue(mended.xmp, "Xmp.exif.PixelXDimension"), "6");
+	EXPECT_EQ(XmpValue(mended.xmp, "Xmp.exif.PixelYDimension"), "4");
+}
+
+class XmpChunkAndRawProfile : public ScratchTest, public ::testing::WithParamInterface<bool> {};
+
+// The PNG's own XMP chunk wins over an XMP raw profile, before or after it, and neither is
+// kept as text to be written again beside the XMP.
+TEST_P(XmpChunkAndRawProfile, TheChunkWins)
+{
+	std::string chunk = PhotographMetadata(3, 2).xmp;
+	std::string raw = PhotographMetadata(30, 20).xmp;
+	std::pair<std::string, std::string> texts[] = {
+	    {"XML:com.adobe.xmp", chunk},
+	    {"Raw profile type xmp", RawProfileText("xmp", Bytes(raw.begin(), raw.end()))}};
+	if (GetParam())
+		std::swap(texts[0], texts[1]);
+	WritePngFile(Path("both.png"), Picture({texts[0], texts[1]}));
+	ImageMetadata metadata;
+	std::string error;
+	ASSERT_NE(ReadImage(Path("both.png"), ImageLimits(), error, &metadata), nullptr) << error;
+	EXPECT_EQ(metadata.xmp, chunk);
+	EXPECT_TRUE(metadata.texts.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EitherOrder, XmpChunkAndRawProfile, ::testing::Bool());
 
 struct IptcProfile {
 	const char* name;
