@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ExtendedXmp.h"
 #include "JpegErrors.h"
 #include "Metadata.h"
 #include "Orientation.h"
@@ -115,7 +116,8 @@ bool StartsWith(jpeg_saved_marker_ptr marker, const char* header, size_t size)
 	return marker->data_length >= size && memcmp(marker->data, header, size) == 0;
 }
 
-// The first EXIF, XMP and IPTC the segments hold, and the orientation the EXIF gives.
+// The first EXIF, XMP (with its extension joined in) and IPTC the segments hold, and the
+// orientation the EXIF gives.
 void ReadSegments(j_decompress_ptr info, ImageMetadata& metadata)
 {
 	static const char kExifHeader[] = "Exif\0";
@@ -123,6 +125,7 @@ void ReadSegments(j_decompress_ptr info, ImageMetadata& metadata)
 	static const char kPhotoshopHeader[] = "Photoshop 3.0";
 	bool haveExif = false;
 	bool haveXmp = false;
+	std::vector<ExtendedXmpPart> extension;
 	for (jpeg_saved_marker_ptr marker = info->marker_list; marker != NULL; marker = marker->next) {
 		const uint8* data = marker->data;
 		size_t size = marker->data_length;
@@ -136,12 +139,20 @@ void ReadSegments(j_decompress_ptr info, ImageMetadata& metadata)
 			metadata.xmp.assign(reinterpret_cast<const char*>(data) + sizeof(kXmpHeader),
 			                    size - sizeof(kXmpHeader));
 			haveXmp = true;
+		} else if (marker->marker == JPEG_APP0 + 1 &&
+		           StartsWith(marker, kExtendedXmpSignature, kExtendedXmpSignatureSize)) {
+			ExtendedXmpPart part;
+			if (ReadExtendedXmpPart(data + kExtendedXmpSignatureSize,
+			                        size - kExtendedXmpSignatureSize, part))
+				extension.push_back(part);
 		} else if (marker->marker == JPEG_APP0 + 13 && metadata.iptc.empty() &&
 		           StartsWith(marker, kPhotoshopHeader, sizeof(kPhotoshopHeader))) {
 			metadata.iptc = IptcOfPhotoshopResources(data + sizeof(kPhotoshopHeader),
 			                                         size - sizeof(kPhotoshopHeader));
 		}
 	}
+	if (haveXmp)
+		metadata.xmp = JoinExtendedXmp(metadata.xmp, extension);
 }
 
 // The JFIF header's density; a square aspect without a unit says nothing.

@@ -3,7 +3,10 @@
 #include "ImageCodecs.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "ExtendedXmp.h"
 #include "JpegErrors.h"
 #include "Metadata.h"
 
@@ -15,8 +18,8 @@ const char kExifHeader[] = "Exif\0";
 const char kXmpHeader[] = "http://ns.adobe.com/xap/1.0/";
 const char kPhotoshopHeader[] = "Photoshop 3.0";
 
-// Writes a segment of `header` (with its NUL) followed by `data`, when it fits in one; EXIF,
-// XMP and IPTC are not split across segments, so more than fits is left out.
+// Writes a segment of `header` (with its NUL) followed by `data`, when it fits in one; EXIF and
+// IPTC are not split across segments, so more than fits is left out.
 void WriteSegment(j_compress_ptr info, int marker, const char* header, size_t headerSize,
                   const uint8* data, size_t size)
 {
@@ -62,8 +65,17 @@ void WriteMetadata(j_compress_ptr info, const ImageMetadata& metadata)
 {
 	WriteSegment(info, JPEG_APP0 + 1, kExifHeader, sizeof(kExifHeader), metadata.exif.data(),
 	             metadata.exif.size());
+	// XMP too large for one segment goes in parts, the largest properties in an extension.
+	std::string standard = metadata.xmp;
+	std::vector<std::vector<uint8>> extension;
+	if (standard.size() > kMostStandardXmp && !SplitExtendedXmp(metadata.xmp, standard, extension))
+		standard.clear();
 	WriteSegment(info, JPEG_APP0 + 1, kXmpHeader, sizeof(kXmpHeader),
-	             reinterpret_cast<const uint8*>(metadata.xmp.data()), metadata.xmp.size());
+	             reinterpret_cast<const uint8*>(standard.data()), standard.size());
+	for (const std::vector<uint8>& part : extension) {
+		WriteSegment(info, JPEG_APP0 + 1, kExtendedXmpSignature, kExtendedXmpSignatureSize,
+		             part.data(), part.size());
+	}
 	if (!metadata.iccProfile.empty())
 		jpeg_write_icc_profile(info, metadata.iccProfile.data(),
 		                       (unsigned)metadata.iccProfile.size());
