@@ -1,6 +1,7 @@
 #include "ExtendedXmp.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -61,14 +62,18 @@ std::string PropertyOf(const std::string& key)
 	return key.substr(0, key.find_first_of("[/"));
 }
 
+const char kNoteNamespace[] = "http://ns.adobe.com/xmp/note/";
+
 // exiv2 and its XMP toolkit ready, with the namespace of the note that names an extension,
-// which exiv2 does not know by itself.
+// which exiv2 does not know by itself. exiv2 frees what it keeps of a namespace only when the
+// namespace is unregistered, so that is done at exit.
 void PrepareNote()
 {
 	PrepareExiv2();
 	static std::once_flag sRegistered;
 	std::call_once(sRegistered, [] {
-		Exiv2::XmpProperties::registerNs("http://ns.adobe.com/xmp/note/", "xmpNote");
+		Exiv2::XmpProperties::registerNs(kNoteNamespace, "xmpNote");
+		std::atexit([] { Exiv2::XmpProperties::unregisterNs(kNoteNamespace); });
 	});
 }
 
