@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -12,6 +15,18 @@
 namespace {
 
 const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Huge pages where malloc maps or grows memory; blocks up to 32 MiB (the most glibc allows) from
+// its heap rather than mappings of their own; and up to 512 MiB of freed heap kept for the next
+// buffer, which bounds what a long batch holds beyond its images.
+const char* const kAllocatorSettings = "glibc.malloc.hugetlb=1:"
+                                       "glibc.malloc.mmap_threshold=33554432:"
+                                       "glibc.malloc.trim_threshold=536870912";
+
+// Across the restart, the caller's GLIBC_TUNABLES: kWasSet followed by its value, or kWasUnset.
+const char* const kCallersTunables = "QUIMBEL_CALLERS_TUNABLES";
+const char* const kWasSet = "set:";
+const char* const kWasUnset = "unset";
 
 void RemoveThenEnd(int signal)
 {
@@ -27,6 +42,18 @@ void RemoveThenEnd(int signal)
 	sigaddset(&unblocked, signal);
 	pthread_sigmask(SIG_UNBLOCK, &unblocked, NULL);
 	raise(signal);
+}
+
+// The GLIBC_TUNABLES to restart with, given those the program was started with (NULL when
+// unset); empty when nothing is to change.
+std::string TunedAllocatorSettings(const char* started)
+{
+	if (started == NULL || *started == '\0')
+		return kAllocatorSettings;
+	if (strstr(started, "glibc.malloc.hugetlb") != NULL)
+		return std::string();
+	// Of two settings of one tunable, glibc takes the last.
+	return std::string(kAllocatorSettings) + ":" + started;
 }
 
 } // namespace
@@ -61,4 +88,42 @@ void RemoveTemporaryFilesOnSignals()
 			continue;
 		sigaction(signal, &action, NULL);
 	}
+}
+
+void RestartWithTunedAllocator(char** argv)
+{
+#ifdef __GLIBC__
+	// After the restart, the caller's own GLIBC_TUNABLES is put back, so that the workers and
+	// their add-ons get the environment the program was given.
+	const char* kept = getenv(kCallersTunables);
+	if (kept != NULL) {
+		std::string callers = kept;
+		unsetenv(kCallersTunables);
+		if (callers.rfind(kWasSet, 0) == 0)
+			setenv("GLIBC_TUNABLES", callers.c_str() + strlen(kWasSet), 1);
+		else
+			unsetenv("GLIBC_TUNABLES");
+		return;
+	}
+
+	const char* started = getenv("GLIBC_TUNABLES");
+	std::string tuned = TunedAllocatorSettings(started);
+	if (tuned.empty())
+		return;
+	std::string callers = started != NULL ? std::string(kWasSet) + started : kWasUnset;
+	if (setenv(kCallersTunables, callers.c_str(), 1) != 0 ||
+	    setenv("GLIBC_TUNABLES", tuned.c_str(), 1) != 0) {
+		unsetenv(kCallersTunables);
+		return;
+	}
+	execv("/proc/self/exe", argv);
+	// No restart: go on as started.
+	unsetenv(kCallersTunables);
+	if (started != NULL)
+		setenv("GLIBC_TUNABLES", callers.c_str() + strlen(kWasSet), 1);
+	else
+		unsetenv("GLIBC_TUNABLES");
+#else
+	(void)argv;
+#endif
 }

@@ -1,8 +1,10 @@
-// The process around the work: standard streams the caller closed, and signals that end a batch
-// while files are being written.
+// The process around the work: standard streams the caller closed, signals that end a batch
+// while files are being written, and the allocator settings the program restarts with.
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <sys/stat.h>
@@ -106,6 +108,110 @@ TEST_P(EndingSignal, RemovesFilesInFlight)
 INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal, testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const testing::TestParamInfo<int>& info) {
 	                         return std::string(sigabbrev_np(info.param));
+                         });
+
+struct AllocatorCase {
+	const char* label;
+	// GLIBC_TUNABLES as the program is started with it; NULL for none.
+	const char* started;
+	// How the program's own starts after its restart, and its worker's (NULL: it has none).
+	// glibc cuts the variable short at the end of the first setting it reads, so the start is
+	// what shows.
+	const char* program;
+	const char* worker;
+};
+
+const AllocatorCase kAllocatorCases[] = {
+    {"Unset", NULL, "glibc.malloc.hugetlb=1", NULL},
+    {"CallersOwnToo", "glibc.malloc.tcache_count=0:glibc.malloc.mmap_threshold=4096",
+     "glibc.malloc.hugetlb=1", "glibc.malloc.tcache_count=0"},
+    {"CallersChoiceKept", "glibc.malloc.hugetlb=0", "glibc.malloc.hugetlb=0",
+     "glibc.malloc.hugetlb=0"},
+};
+
+class AllocatorSettings : public CliTest, public testing::WithParamInterface<AllocatorCase> {
+protected:
+	// The first line of /proc/`pid`/`name` up to `delimiter`; empty when it cannot be read.
+	static std::string ProcFile(pid_t pid, const std::string& name, char delimiter = '\n')
+	{
+		std::ifstream file("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
+		std::string line;
+		std::getline(file, line, delimiter);
+		return line;
+	}
+
+	// The environment the process `pid` was started with, as its memory holds it now: NAME=value
+	// entries; empty when it cannot be read.
+	static std::vector<std::string> EnvironmentOf(pid_t pid)
+	{
+		std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+		std::vector<std::string> entries;
+		std::string entry;
+		while (std::getline(file, entry, '\0'))
+			entries.push_back(entry);
+		return entries;
+	}
+
+	// The value of GLIBC_TUNABLES in `environment`; false when there is none.
+	static bool TunablesIn(const std::vector<std::string>& environment, std::string& value)
+	{
+		for (const std::string& entry : environment) {
+			if (entry.rfind("GLIBC_TUNABLES=", 0) == 0) {
+				value = entry.substr(strlen("GLIBC_TUNABLES="));
+				return true;
+			}
+		}
+		return false;
+	}
+};
+
+// While an add-on's Run hangs in a worker, the program runs with its malloc settings ahead of
+// the caller's, whose own still win; its worker gets the caller's settings back, and a caller
+// who chose for or against huge pages keeps that.
+TEST_P(AllocatorSettings, AreTheProgramsAndWorkersGetTheCallers)
+{
+	const AllocatorCase& setting = GetParam();
+	if (setting.started == NULL && getenv("GLIBC_TUNABLES") != NULL)
+		GTEST_SKIP() << "the tests themselves run with GLIBC_TUNABLES";
+	std::string addons = MakeAddonFolder("addons", {FixturePath("misbehaving/HangInRun")});
+	std::vector<std::string> environment;
+	if (setting.started != NULL)
+		environment.push_back(std::string("GLIBC_TUNABLES=") + setting.started);
+	pid_t child = StartQuimbel(
+	    {"--addons", addons, "apply", "Misbehaving", SamplePath("logo.png"), Path("out.png")},
+	    environment);
+	ASSERT_GT(child, 0);
+
+	// The worker whose Run hangs: a child that runs the worker program and keeps running.
+	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+	std::vector<std::string> workers;
+	while (workers.empty() && std::chrono::steady_clock::now() < deadline) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+		std::istringstream children(ProcFile(child, "task/" + std::to_string(child) + "/children"));
+		pid_t worker;
+		if (!(children >> worker) || ProcFile(worker, "comm") != "quimbel-worker" ||
+		    ProcFile(worker, "stat").find(") R ") == std::string::npos)
+			continue;
+		workers = EnvironmentOf(worker);
+	}
+	std::vector<std::string> programs = EnvironmentOf(child);
+	ASSERT_EQ(kill(child, SIGTERM), 0);
+	EXPECT_EQ(WaitForQuimbel(child), 128 + SIGTERM);
+	ASSERT_FALSE(workers.empty()) << "no worker ran the filter";
+
+	std::string program, worker;
+	ASSERT_TRUE(TunablesIn(programs, program));
+	EXPECT_EQ(program.rfind(setting.program, 0), 0u) << program;
+	EXPECT_EQ(TunablesIn(workers, worker), setting.worker != NULL) << worker;
+	if (setting.worker != NULL) {
+		EXPECT_EQ(worker.rfind(setting.worker, 0), 0u) << worker;
+	}
+	EXPECT_FALSE(std::filesystem::exists(Path("out.png")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tunables, AllocatorSettings, testing::ValuesIn(kAllocatorCases),
+                         [](const testing::TestParamInfo<AllocatorCase>& info) {
+	                         return std::string(info.param.label);
                          });
 
 } // namespace

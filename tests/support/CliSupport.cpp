@@ -204,14 +204,15 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 	return result;
 }
 
-pid_t StartQuimbel(const std::vector<std::string>& arguments)
+pid_t StartQuimbel(const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& environment)
 {
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
 	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
 	posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-	pid_t child = Spawn(arguments, {}, &actions);
+	pid_t child = Spawn(arguments, environment, &actions);
 	posix_spawn_file_actions_destroy(&actions);
 	EXPECT_GT(child, 0) << "cannot start " << QUIMBEL_TEST_PROGRAM;
 	return child;

@@ -58,7 +58,9 @@ std::string Squeezed(const std::string& text);
 
 // Starts quimbel in the background, every standard stream on /dev/null, for a test that acts on
 // it while it runs (a signal); WaitForQuimbel() gives its status as RunResult does.
-pid_t StartQuimbel(const std::vector<std::string>& arguments);
+// `environment` as RunQuimbel() takes it.
+pid_t StartQuimbel(const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& environment = {});
 int WaitForQuimbel(pid_t child);
 
 // quimbel running with standard error on a pseudo-terminal of its own, which is its controlling
