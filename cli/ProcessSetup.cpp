@@ -1,6 +1,7 @@
 #include "ProcessSetup.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -116,7 +117,14 @@ void RestartWithTunedAllocator(char** argv)
 		unsetenv(kCallersTunables);
 		return;
 	}
-	execv("/proc/self/exe", argv);
+	// The program's own path, not /proc/self/exe, so that the restarted process keeps its name
+	// in process lists.
+	char program[PATH_MAX];
+	ssize_t length = readlink("/proc/self/exe", program, sizeof(program) - 1);
+	if (length > 0) {
+		program[length] = '\0';
+		execv(program, argv);
+	}
 	// No restart: go on as started.
 	unsetenv(kCallersTunables);
 	if (started != NULL)

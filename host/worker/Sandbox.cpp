@@ -213,6 +213,8 @@ const int kRunningCalls[] = {
     SCMP_SYS(rt_sigprocmask),
     SCMP_SYS(getrandom),
     SCMP_SYS(sched_yield),
+    // The watch on the host's socket, should a signal interrupt it.
+    SCMP_SYS(poll),
     // What a new thread does as it starts (see AllowThreads()).
     SCMP_SYS(set_robust_list),
     SCMP_SYS(rseq),
@@ -308,7 +310,9 @@ bool NarrowSandbox(std::string& error)
 			return false;
 		}
 	}
-	if (!AllowThreads(filter)) {
+	// Every thread of the worker is narrowed at once, not only this one: the worker's own watch
+	// on the host, and any thread the add-on started while it was loaded.
+	if (!AllowThreads(filter) || seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1) != 0) {
 		seccomp_release(filter);
 		error = "cannot build the system-call filter";
 		return false;

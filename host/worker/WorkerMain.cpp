@@ -7,6 +7,7 @@
 // confinement and then runs the filter on every source the host sends, until the host closes
 // the socket.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <system_error>
 #include <thread>
 
+#include <poll.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -187,6 +189,23 @@ bool Serve(ImageFilter& filter, const WorkerMessage& request, int sourceDescript
 	return SendWorkerMessage(kWorkerSocket, answer, descriptor);
 }
 
+// Ends the worker as soon as the host has gone: the socket hangs up only when the host closes it,
+// and then nobody waits for this worker any more. Without this, a filter stuck in Run when the
+// host was killed would go on in the background for good.
+void EndWhenHostIsGone()
+{
+	try {
+		std::thread([] {
+			struct pollfd socket = {kWorkerSocket, 0, 0};
+			while (poll(&socket, 1, -1) < 0 && errno == EINTR) {
+			}
+			_exit(0);
+		}).detach();
+	} catch (const std::system_error&) {
+		// Then only a worker whose filter is stuck outlives a host that was killed.
+	}
+}
+
 void StartFirstThread()
 {
 	try {
@@ -233,6 +252,9 @@ int main(int argc, char** argv)
 		Fail(kFailureLoad, error);
 		return 1;
 	}
+	// Started confined, as every thread after it is: a thread started before would keep the
+	// rights the sandbox takes away, for an add-on to borrow.
+	EndWhenHostIsGone();
 	BPrivate::SetSharedBitmaps(true);
 	BPrivate::SetSharedMemoryProvider(BorrowBlock);
 

@@ -110,6 +110,87 @@ INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal, testing::Values(SIGINT, SIGTERM,
 	                         return std::string(sigabbrev_np(info.param));
                          });
 
+// A run whose add-on hangs in Run, and what /proc tells of it and of its worker.
+class HangingRun : public CliTest {
+protected:
+	// Starts quimbel on an add-on that never returns from Run, with `environment` added.
+	pid_t Start(const std::vector<std::string>& environment = {})
+	{
+		std::string addons = MakeAddonFolder("addons", {FixturePath("misbehaving/HangInRun")});
+		return StartQuimbel(
+		    {"--addons", addons, "apply", "Misbehaving", SamplePath("logo.png"), Path("out.png")},
+		    environment);
+	}
+
+	// The first line of /proc/`pid`/`name` up to `delimiter`; empty when it cannot be read.
+	static std::string ProcFile(pid_t pid, const std::string& name, char delimiter = '\n')
+	{
+		std::ifstream file("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
+		std::string line;
+		std::getline(file, line, delimiter);
+		return line;
+	}
+
+	// The worker of `program` that is running the filter, its environment read while it runs
+	// (NAME=value entries, as its memory holds them now); 0 when none is seen within a minute.
+	static pid_t FindRunningWorker(pid_t program, std::vector<std::string>& environment)
+	{
+		auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+		while (std::chrono::steady_clock::now() < deadline) {
+			std::this_thread::sleep_for(std::chrono::milliseconds(20));
+			std::istringstream children(
+			    ProcFile(program, "task/" + std::to_string(program) + "/children"));
+			pid_t worker;
+			if (!(children >> worker) || ProcFile(worker, "comm") != "quimbel-worker" ||
+			    ProcFile(worker, "stat").find(") R ") == std::string::npos)
+				continue;
+			environment = EnvironmentOf(worker);
+			if (!environment.empty())
+				return worker;
+		}
+		return 0;
+	}
+
+	// The environment the process `pid` was started with, as its memory holds it now.
+	static std::vector<std::string> EnvironmentOf(pid_t pid)
+	{
+		std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+		std::vector<std::string> entries;
+		std::string entry;
+		while (std::getline(file, entry, '\0'))
+			entries.push_back(entry);
+		return entries;
+	}
+
+	// Whether the process `pid` has ended (a zombie that nobody reaped has, too).
+	static bool Ended(pid_t pid)
+	{
+		std::string stat = ProcFile(pid, "stat");
+		return stat.empty() || stat.find(") Z ") != std::string::npos;
+	}
+};
+
+// A host killed outright, with no chance to stop its workers, still leaves no worker behind:
+// the one stuck in Run ends within seconds.
+TEST_F(HangingRun, KilledHostLeavesNoWorker)
+{
+	pid_t program = Start();
+	ASSERT_GT(program, 0);
+	std::vector<std::string> environment;
+	pid_t worker = FindRunningWorker(program, environment);
+	ASSERT_EQ(kill(program, SIGKILL), 0);
+	EXPECT_EQ(WaitForQuimbel(program), 128 + SIGKILL);
+	ASSERT_NE(worker, 0) << "no worker ran the filter";
+
+	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+	while (!Ended(worker) && std::chrono::steady_clock::now() < deadline)
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	bool ended = Ended(worker);
+	if (!ended)
+		kill(worker, SIGKILL);
+	EXPECT_TRUE(ended) << "the worker outlived its host";
+}
+
 struct AllocatorCase {
 	const char* label;
 	// GLIBC_TUNABLES as the program is started with it; NULL for none.
@@ -129,29 +210,8 @@ const AllocatorCase kAllocatorCases[] = {
      "glibc.malloc.hugetlb=0"},
 };
 
-class AllocatorSettings : public CliTest, public testing::WithParamInterface<AllocatorCase> {
+class AllocatorSettings : public HangingRun, public testing::WithParamInterface<AllocatorCase> {
 protected:
-	// The first line of /proc/`pid`/`name` up to `delimiter`; empty when it cannot be read.
-	static std::string ProcFile(pid_t pid, const std::string& name, char delimiter = '\n')
-	{
-		std::ifstream file("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
-		std::string line;
-		std::getline(file, line, delimiter);
-		return line;
-	}
-
-	// The environment the process `pid` was started with, as its memory holds it now: NAME=value
-	// entries; empty when it cannot be read.
-	static std::vector<std::string> EnvironmentOf(pid_t pid)
-	{
-		std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-		std::vector<std::string> entries;
-		std::string entry;
-		while (std::getline(file, entry, '\0'))
-			entries.push_back(entry);
-		return entries;
-	}
-
 	// The value of GLIBC_TUNABLES in `environment`; false when there is none.
 	static bool TunablesIn(const std::vector<std::string>& environment, std::string& value)
 	{
@@ -173,38 +233,24 @@ TEST_P(AllocatorSettings, AreTheProgramsAndWorkersGetTheCallers)
 	const AllocatorCase& setting = GetParam();
 	if (setting.started == NULL && getenv("GLIBC_TUNABLES") != NULL)
 		GTEST_SKIP() << "the tests themselves run with GLIBC_TUNABLES";
-	std::string addons = MakeAddonFolder("addons", {FixturePath("misbehaving/HangInRun")});
 	std::vector<std::string> environment;
 	if (setting.started != NULL)
 		environment.push_back(std::string("GLIBC_TUNABLES=") + setting.started);
-	pid_t child = StartQuimbel(
-	    {"--addons", addons, "apply", "Misbehaving", SamplePath("logo.png"), Path("out.png")},
-	    environment);
-	ASSERT_GT(child, 0);
-
-	// The worker whose Run hangs: a child that runs the worker program and keeps running.
-	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+	pid_t program = Start(environment);
+	ASSERT_GT(program, 0);
 	std::vector<std::string> workers;
-	while (workers.empty() && std::chrono::steady_clock::now() < deadline) {
-		std::this_thread::sleep_for(std::chrono::milliseconds(20));
-		std::istringstream children(ProcFile(child, "task/" + std::to_string(child) + "/children"));
-		pid_t worker;
-		if (!(children >> worker) || ProcFile(worker, "comm") != "quimbel-worker" ||
-		    ProcFile(worker, "stat").find(") R ") == std::string::npos)
-			continue;
-		workers = EnvironmentOf(worker);
-	}
-	std::vector<std::string> programs = EnvironmentOf(child);
-	ASSERT_EQ(kill(child, SIGTERM), 0);
-	EXPECT_EQ(WaitForQuimbel(child), 128 + SIGTERM);
-	ASSERT_FALSE(workers.empty()) << "no worker ran the filter";
+	pid_t worker = FindRunningWorker(program, workers);
+	std::vector<std::string> programs = EnvironmentOf(program);
+	ASSERT_EQ(kill(program, SIGTERM), 0);
+	EXPECT_EQ(WaitForQuimbel(program), 128 + SIGTERM);
+	ASSERT_NE(worker, 0) << "no worker ran the filter";
 
-	std::string program, worker;
-	ASSERT_TRUE(TunablesIn(programs, program));
-	EXPECT_EQ(program.rfind(setting.program, 0), 0u) << program;
-	EXPECT_EQ(TunablesIn(workers, worker), setting.worker != NULL) << worker;
+	std::string programTunables, workerTunables;
+	ASSERT_TRUE(TunablesIn(programs, programTunables));
+	EXPECT_EQ(programTunables.rfind(setting.program, 0), 0u) << programTunables;
+	EXPECT_EQ(TunablesIn(workers, workerTunables), setting.worker != NULL) << workerTunables;
 	if (setting.worker != NULL) {
-		EXPECT_EQ(worker.rfind(setting.worker, 0), 0u) << worker;
+		EXPECT_EQ(workerTunables.rfind(setting.worker, 0), 0u) << workerTunables;
 	}
 	EXPECT_FALSE(std::filesystem::exists(Path("out.png")));
 }
