@@ -237,9 +237,16 @@ bool ForgetShared(void* memory, SharedBlock& block)
 	return true;
 }
 
-// A shared block: a kept one cleared, one lent by the provider, or a new one. Each is mapped with
+// Where the kernel gives shared memory huge pages on request (shmem_enabled "advise" among the
+// transparent huge page settings), a shared mapping asks for them: every process's first touch
+// of a block then costs a fault every 2 MiB instead of every 4 KiB. Elsewhere nothing changes.
+void AskForHugePages(void* memory, size_t length)
+{
+	madvise(memory, length, MADV_HUGEPAGE);
+}
+
+// Maps `length` bytes of `descriptor`, or takes a kept mapping of the same file; with `populate`,
 // all its pages at once rather than a fault a page.
-// Maps `length` bytes of `descriptor`, or takes a kept mapping of the same file.
 void* MapShared(int descriptor, size_t length, int protection, bool populate)
 {
 	struct stat status;
@@ -254,16 +261,15 @@ void* MapShared(int descriptor, size_t length, int protection, bool populate)
 			return memory;
 		}
 	}
-	// A shared mapping populated by mmap gets its pages read-only, and each first write then
-	// faults once more: pages of a writable block are populated for writing instead, where the
-	// kernel can.
-	bool forWriting = populate && (protection & PROT_WRITE) != 0;
-	int flags = MAP_SHARED | (populate && !forWriting ? MAP_POPULATE : 0);
-	void* memory = mmap(NULL, length, protection, flags, descriptor, 0);
+	void* memory = mmap(NULL, length, protection, MAP_SHARED, descriptor, 0);
 	if (memory == MAP_FAILED)
 		return NULL;
-	if (forWriting)
-		madvise(memory, length, MADV_POPULATE_WRITE);
+	AskForHugePages(memory, length);
+	// Populated for writing where the block is writable: pages populated for reading would each
+	// fault once more at their first write.
+	if (populate)
+		madvise(memory, length,
+		        (protection & PROT_WRITE) != 0 ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
 	return memory;
 }
 
@@ -349,6 +355,7 @@ int MakeSharedMemory(size_t length, void** mapping)
 		close(descriptor);
 		return -1;
 	}
+	AskForHugePages(*mapping, length);
 	return descriptor;
 }
 
