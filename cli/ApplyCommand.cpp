@@ -22,6 +22,7 @@
 #include "OutputNaming.h"
 #include "OutputPaths.h"
 #include "OutputPlan.h"
+#include "ProcessSetup.h"
 #include "Progress.h"
 #include "WorkerPool.h"
 
@@ -345,6 +346,7 @@ int MatchFilters(const ApplyArguments& arguments, const AddonFolder& folder, Fil
 
 int RunApply(const ApplyArguments& arguments, const HostOptions& sharedOptions)
 {
+	RestartForImages(arguments.files, !arguments.filesFrom.empty());
 	HostOptions options = sharedOptions;
 	options.write.existing = arguments.overwrite ? Existing::kReplace : Existing::kKeep;
 	options.strip = arguments.strip;

@@ -26,6 +26,7 @@
 #include "Messages.h"
 #include "OutputPaths.h"
 #include "PlatformResources.h"
+#include "ProcessSetup.h"
 #include "ResourceReader.h"
 #include "StdoutCapture.h"
 #include "WorkerPool.h"
@@ -273,6 +274,7 @@ bool ClaimOutputs(const AddonFolder& folder, const GalleryArguments& arguments,
 
 int RunGallery(const GalleryArguments& arguments, const HostOptions& sharedOptions)
 {
+	RestartForImages({arguments.input}, false);
 	HostOptions options = sharedOptions;
 	options.write.existing = arguments.overwrite ? Existing::kReplace : Existing::kKeep;
 	AddonFolder folder;

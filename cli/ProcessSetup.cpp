@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "TemporaryFiles.h"
@@ -43,6 +44,35 @@ void RemoveThenEnd(int signal)
 	sigaddset(&unblocked, signal);
 	pthread_sigmask(SIG_UNBLOCK, &unblocked, NULL);
 	raise(signal);
+}
+
+// Input bytes from which a restart for malloc's settings may pay for itself (it costs about as
+// much as the program's own start): AVIF, HEIC and lossy WebP hold megapixels in a few hundred
+// kilobytes.
+const off_t kLargeInputs = 256 << 10;
+
+char** sArguments = NULL;
+
+// Whether `inputs` may hold images large enough for RestartForImages(): see there.
+bool MayBeLarge(const std::vector<std::string>& inputs, bool listed)
+{
+	if (listed)
+		return true;
+	off_t total = 0;
+	for (const std::string& input : inputs) {
+		struct stat status;
+		if (input == "-")
+			return true;
+		if (stat(input.c_str(), &status) != 0)
+			continue;
+		if (S_ISDIR(status.st_mode))
+			return true;
+		if (S_ISREG(status.st_mode))
+			total += status.st_size;
+		if (total >= kLargeInputs)
+			return true;
+	}
+	return false;
 }
 
 // The GLIBC_TUNABLES to restart with, given those the program was started with (NULL when
@@ -91,7 +121,12 @@ void RemoveTemporaryFilesOnSignals()
 	}
 }
 
-void RestartWithTunedAllocator(char** argv)
+void KeepArguments(char** argv)
+{
+	sArguments = argv;
+}
+
+void RestartForImages(const std::vector<std::string>& inputs, bool listed)
 {
 #ifdef __GLIBC__
 	// After the restart, the caller's own GLIBC_TUNABLES is put back, so that the workers and
@@ -107,6 +142,8 @@ void RestartWithTunedAllocator(char** argv)
 		return;
 	}
 
+	if (sArguments == NULL || !MayBeLarge(inputs, listed))
+		return;
 	const char* started = getenv("GLIBC_TUNABLES");
 	std::string tuned = TunedAllocatorSettings(started);
 	if (tuned.empty())
@@ -123,7 +160,7 @@ void RestartWithTunedAllocator(char** argv)
 	ssize_t length = readlink("/proc/self/exe", program, sizeof(program) - 1);
 	if (length > 0) {
 		program[length] = '\0';
-		execv(program, argv);
+		execv(program, sArguments);
 	}
 	// No restart: go on as started.
 	unsetenv(kCallersTunables);
@@ -132,6 +169,7 @@ void RestartWithTunedAllocator(char** argv)
 	else
 		unsetenv("GLIBC_TUNABLES");
 #else
-	(void)argv;
+	(void)inputs;
+	(void)listed;
 #endif
 }

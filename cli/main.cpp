@@ -18,7 +18,7 @@ void AddOverwriteFlag(CLI::App& command, bool& overwrite)
 
 int main(int argc, char** argv)
 {
-	RestartWithTunedAllocator(argv);
+	KeepArguments(argv);
 	if (!OpenClosedStandardStreams())
 		return kExitSomeFailed;
 	RemoveTemporaryFilesOnSignals();

@@ -113,13 +113,20 @@ INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal, testing::Values(SIGINT, SIGTERM,
 // A run whose add-on hangs in Run, and what /proc tells of it and of its worker.
 class HangingRun : public CliTest {
 protected:
-	// Starts quimbel on an add-on that never returns from Run, with `environment` added.
-	pid_t Start(const std::vector<std::string>& environment = {})
+	// Starts quimbel on an add-on that never returns from Run, with `environment` added: on one
+	// small picture, or on a folder of them, which may hold pictures of any size.
+	pid_t Start(const std::vector<std::string>& environment = {}, bool folder = false)
 	{
 		std::string addons = MakeAddonFolder("addons", {FixturePath("misbehaving/HangInRun")});
-		return StartQuimbel(
-		    {"--addons", addons, "apply", "Misbehaving", SamplePath("logo.png"), Path("out.png")},
-		    environment);
+		std::vector<std::string> arguments = {"--addons", addons, "apply", "Misbehaving"};
+		if (folder) {
+			std::filesystem::create_directories(Path("in"));
+			std::filesystem::copy_file(SamplePath("logo.png"), Path("in/logo.png"));
+			arguments.insert(arguments.end(), {"-r", Path("in"), "-o", Path("out")});
+		} else {
+			arguments.insert(arguments.end(), {SamplePath("logo.png"), Path("out.png")});
+		}
+		return StartQuimbel(arguments, environment);
 	}
 
 	// The first line of /proc/`pid`/`name` up to `delimiter`; empty when it cannot be read.
@@ -160,6 +167,18 @@ protected:
 		while (std::getline(file, entry, '\0'))
 			entries.push_back(entry);
 		return entries;
+	}
+
+	// The value of GLIBC_TUNABLES in `environment`; false when there is none.
+	static bool TunablesIn(const std::vector<std::string>& environment, std::string& value)
+	{
+		for (const std::string& entry : environment) {
+			if (entry.rfind("GLIBC_TUNABLES=", 0) == 0) {
+				value = entry.substr(strlen("GLIBC_TUNABLES="));
+				return true;
+			}
+		}
+		return false;
 	}
 
 	// Whether the process `pid` has ended (a zombie that nobody reaped has, too).
@@ -210,24 +229,11 @@ const AllocatorCase kAllocatorCases[] = {
      "glibc.malloc.hugetlb=0"},
 };
 
-class AllocatorSettings : public HangingRun, public testing::WithParamInterface<AllocatorCase> {
-protected:
-	// The value of GLIBC_TUNABLES in `environment`; false when there is none.
-	static bool TunablesIn(const std::vector<std::string>& environment, std::string& value)
-	{
-		for (const std::string& entry : environment) {
-			if (entry.rfind("GLIBC_TUNABLES=", 0) == 0) {
-				value = entry.substr(strlen("GLIBC_TUNABLES="));
-				return true;
-			}
-		}
-		return false;
-	}
-};
+class AllocatorSettings : public HangingRun, public testing::WithParamInterface<AllocatorCase> {};
 
-// While an add-on's Run hangs in a worker, the program runs with its malloc settings ahead of
-// the caller's, whose own still win; its worker gets the caller's settings back, and a caller
-// who chose for or against huge pages keeps that.
+// While an add-on's Run hangs in a worker on a folder of pictures, the program runs with its
+// malloc settings ahead of the caller's, whose own still win; its worker gets the caller's
+// settings back, and a caller who chose for or against huge pages keeps that.
 TEST_P(AllocatorSettings, AreTheProgramsAndWorkersGetTheCallers)
 {
 	const AllocatorCase& setting = GetParam();
@@ -236,7 +242,7 @@ TEST_P(AllocatorSettings, AreTheProgramsAndWorkersGetTheCallers)
 	std::vector<std::string> environment;
 	if (setting.started != NULL)
 		environment.push_back(std::string("GLIBC_TUNABLES=") + setting.started);
-	pid_t program = Start(environment);
+	pid_t program = Start(environment, true);
 	ASSERT_GT(program, 0);
 	std::vector<std::string> workers;
 	pid_t worker = FindRunningWorker(program, workers);
@@ -252,7 +258,25 @@ TEST_P(AllocatorSettings, AreTheProgramsAndWorkersGetTheCallers)
 	if (setting.worker != NULL) {
 		EXPECT_EQ(workerTunables.rfind(setting.worker, 0), 0u) << workerTunables;
 	}
-	EXPECT_FALSE(std::filesystem::exists(Path("out.png")));
+	EXPECT_FALSE(std::filesystem::exists(Path("out/logo.png")));
+}
+
+// A picture too small for the restart to pay runs as started: the program's environment has no
+// malloc settings of its own.
+TEST_F(HangingRun, SmallPictureRunsAsStarted)
+{
+	if (getenv("GLIBC_TUNABLES") != NULL)
+		GTEST_SKIP() << "the tests themselves run with GLIBC_TUNABLES";
+	pid_t program = Start();
+	ASSERT_GT(program, 0);
+	std::vector<std::string> workers;
+	pid_t worker = FindRunningWorker(program, workers);
+	std::vector<std::string> programs = EnvironmentOf(program);
+	ASSERT_EQ(kill(program, SIGTERM), 0);
+	EXPECT_EQ(WaitForQuimbel(program), 128 + SIGTERM);
+	ASSERT_NE(worker, 0) << "no worker ran the filter";
+	std::string tunables;
+	EXPECT_FALSE(TunablesIn(programs, tunables)) << tunables;
 }
 
 INSTANTIATE_TEST_SUITE_P(Tunables, AllocatorSettings, testing::ValuesIn(kAllocatorCases),
