@@ -46,6 +46,17 @@ void RemoveThenEnd(int signal)
 	raise(signal);
 }
 
+// Gives GLIBC_TUNABLES back the caller's value, `callers` as kCallersTunables holds it, and
+// forgets kCallersTunables.
+void PutBackCallersTunables(std::string callers)
+{
+	unsetenv(kCallersTunables);
+	if (callers.rfind(kWasSet, 0) == 0)
+		setenv("GLIBC_TUNABLES", callers.c_str() + strlen(kWasSet), 1);
+	else
+		unsetenv("GLIBC_TUNABLES");
+}
+
 // Input bytes from which a restart for malloc's settings may pay for itself (it costs about as
 // much as the program's own start): AVIF, HEIC and lossy WebP hold megapixels in a few hundred
 // kilobytes.
@@ -133,12 +144,7 @@ void RestartForImages(const std::vector<std::string>& inputs, bool listed)
 	// their add-ons get the environment the program was given.
 	const char* kept = getenv(kCallersTunables);
 	if (kept != NULL) {
-		std::string callers = kept;
-		unsetenv(kCallersTunables);
-		if (callers.rfind(kWasSet, 0) == 0)
-			setenv("GLIBC_TUNABLES", callers.c_str() + strlen(kWasSet), 1);
-		else
-			unsetenv("GLIBC_TUNABLES");
+		PutBackCallersTunables(kept);
 		return;
 	}
 
@@ -163,11 +169,7 @@ void RestartForImages(const std::vector<std::string>& inputs, bool listed)
 		execv(program, sArguments);
 	}
 	// No restart: go on as started.
-	unsetenv(kCallersTunables);
-	if (started != NULL)
-		setenv("GLIBC_TUNABLES", callers.c_str() + strlen(kWasSet), 1);
-	else
-		unsetenv("GLIBC_TUNABLES");
+	PutBackCallersTunables(callers);
 #else
 	(void)inputs;
 	(void)listed;

@@ -181,6 +181,22 @@ protected:
 		return false;
 	}
 
+	// Starts a run as Start() does and, once its worker hangs in Run, reads the environments of
+	// the program and of that worker, then ends the program with SIGTERM. False when no worker
+	// ran the filter.
+	bool ReadEnvironments(const std::vector<std::string>& environment, bool folder,
+	                      std::vector<std::string>& programs, std::vector<std::string>& workers)
+	{
+		pid_t program = Start(environment, folder);
+		if (program <= 0)
+			return false;
+		pid_t worker = FindRunningWorker(program, workers);
+		programs = EnvironmentOf(program);
+		EXPECT_EQ(kill(program, SIGTERM), 0);
+		EXPECT_EQ(WaitForQuimbel(program), 128 + SIGTERM);
+		return worker != 0;
+	}
+
 	// Whether the process `pid` has ended (a zombie that nobody reaped has, too).
 	static bool Ended(pid_t pid)
 	{
@@ -242,14 +258,9 @@ TEST_P(AllocatorSettings, AreTheProgramsAndWorkersGetTheCallers)
 	std::vector<std::string> environment;
 	if (setting.started != NULL)
 		environment.push_back(std::string("GLIBC_TUNABLES=") + setting.started);
-	pid_t program = Start(environment, true);
-	ASSERT_GT(program, 0);
-	std::vector<std::string> workers;
-	pid_t worker = FindRunningWorker(program, workers);
-	std::vector<std::string> programs = EnvironmentOf(program);
-	ASSERT_EQ(kill(program, SIGTERM), 0);
-	EXPECT_EQ(WaitForQuimbel(program), 128 + SIGTERM);
-	ASSERT_NE(worker, 0) << "no worker ran the filter";
+	std::vector<std::string> programs, workers;
+	ASSERT_TRUE(ReadEnvironments(environment, true, programs, workers))
+	    << "no worker ran the filter";
 
 	std::string programTunables, workerTunables;
 	ASSERT_TRUE(TunablesIn(programs, programTunables));
@@ -267,14 +278,8 @@ TEST_F(HangingRun, SmallPictureRunsAsStarted)
 {
 	if (getenv("GLIBC_TUNABLES") != NULL)
 		GTEST_SKIP() << "the tests themselves run with GLIBC_TUNABLES";
-	pid_t program = Start();
-	ASSERT_GT(program, 0);
-	std::vector<std::string> workers;
-	pid_t worker = FindRunningWorker(program, workers);
-	std::vector<std::string> programs = EnvironmentOf(program);
-	ASSERT_EQ(kill(program, SIGTERM), 0);
-	EXPECT_EQ(WaitForQuimbel(program), 128 + SIGTERM);
-	ASSERT_NE(worker, 0) << "no worker ran the filter";
+	std::vector<std::string> programs, workers;
+	ASSERT_TRUE(ReadEnvironments({}, false, programs, workers)) << "no worker ran the filter";
 	std::string tunables;
 	EXPECT_FALSE(TunablesIn(programs, tunables)) << tunables;
 }
