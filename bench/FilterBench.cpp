@@ -15,6 +15,7 @@
 
 #include "AddonLoader.h"
 #include "AddonWorker.h"
+#include "HugePageFolder.h"
 
 namespace {
 
@@ -71,6 +72,8 @@ BBitmap* OpaqueSource()
 BBitmap* WorkerSource()
 {
 	static std::unique_ptr<BBitmap> source = [] {
+		// As quimbel shares memory with its workers.
+		BPrivate::SetSharedMemoryFolder(OpenHugePageFolder);
 		BPrivate::SetSharedBitmaps(true);
 		std::unique_ptr<BBitmap> shared = MakeSource(false);
 		BPrivate::SetSharedBitmaps(false);

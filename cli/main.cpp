@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "HostOptions.h"
+#include "HugePageFolder.h"
 #include "ProcessSetup.h"
 #include "UsageErrors.h"
 
@@ -82,8 +83,11 @@ int main(int argc, char** argv)
 	} catch (const CLI::ParseError& error) {
 		return ReportUsageError(app, error);
 	}
-	// Images handed to workers cross as descriptors of their shared pixels.
-	if (!options.inProcess)
+	// Images handed to workers cross as descriptors of their shared pixels, in files with huge
+	// pages where the kernel allows them.
+	if (!options.inProcess) {
 		BPrivate::SetSharedBitmaps(true);
+		BPrivate::SetSharedMemoryFolder(OpenHugePageFolder);
+	}
 	return runner();
 }

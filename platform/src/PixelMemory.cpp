@@ -210,10 +210,39 @@ bool KeepFreeShared(void* memory, const SharedBlock& block)
 	return true;
 }
 
-// A new shared-memory file of `length` bytes, sealed against changes of size so that whoever
-// maps it can rely on its length. Fresh memfd pages read as zero.
+std::atomic<int (*)()> sOpenFileFolder(nullptr);
+std::once_flag sFileFolderOpened;
+int sFileFolder = -1;
+
+// A new file of `length` bytes in the folder set for them, opened the first time it is needed,
+// unnamed; -1 when there is none or it takes no more files.
+int MakeFileInFolder(size_t length)
+{
+	int (*openFolder)() = sOpenFileFolder.load();
+	if (openFolder == nullptr)
+		return -1;
+	std::call_once(sFileFolderOpened, [openFolder] { sFileFolder = openFolder(); });
+	int folder = sFileFolder;
+	if (folder < 0)
+		return -1;
+	int descriptor = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+	if (descriptor < 0)
+		return -1;
+	if (ftruncate(descriptor, (off_t)length) != 0) {
+		close(descriptor);
+		return -1;
+	}
+	return descriptor;
+}
+
+// A new shared-memory file of `length` bytes. A memfd is sealed against changes of size, so that
+// whoever maps it can rely on its length; files of the folder set for them cannot be sealed. Fresh
+// pages of either read as zero.
 int MakeSharedFile(size_t length)
 {
+	int inFolder = MakeFileInFolder(length);
+	if (inFolder >= 0)
+		return inFolder;
 	int descriptor = memfd_create("quimbel-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
 	if (descriptor < 0)
 		return -1;
@@ -299,14 +328,13 @@ void UnmapShared(void* memory, const SharedBlock& block)
 	close(block.descriptor);
 }
 
-// Whether `descriptor` is a file sealed against shrinking that holds at least `length` bytes,
-// so that a mapping of them stays valid whatever its other users do.
-bool HoldsSealed(int descriptor, size_t length)
+// Whether `descriptor` is a file that holds at least `length` bytes. That it keeps them while
+// mapped is its lender's to make sure of.
+bool HoldsBytes(int descriptor, size_t length)
 {
 	struct stat status;
-	int seals = fcntl(descriptor, F_GET_SEALS);
-	return length > 0 && seals >= 0 && (seals & F_SEAL_SHRINK) != 0 &&
-	       fstat(descriptor, &status) == 0 && (size_t)status.st_size >= length;
+	return length > 0 && fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+	       (size_t)status.st_size >= length;
 }
 
 void* AllocateShared(size_t bytes, bool cleared)
@@ -338,6 +366,11 @@ void* AllocateShared(size_t bytes, bool cleared)
 void SharePixelMemory(bool share)
 {
 	sShared.store(share);
+}
+
+void SetSharedMemoryFolder(int (*openFolder)())
+{
+	sOpenFileFolder.store(openFolder);
 }
 
 void SetSharedMemoryProvider(SharedMemoryProvider provider)
@@ -379,7 +412,7 @@ int SharedPixelMemory(const void* memory)
 
 void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable)
 {
-	if (!HoldsSealed(descriptor, length))
+	if (!HoldsBytes(descriptor, length))
 		return NULL;
 	int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
 	void* memory = MapShared(descriptor, length, protection, true);
@@ -424,7 +457,7 @@ void SetUnclearedFill(int value)
 
 bool PrefetchSharedPixelMemory(int descriptor, size_t length, bool writable)
 {
-	if (sProvider.load() == nullptr || !HoldsSealed(descriptor, length)) {
+	if (sProvider.load() == nullptr || !HoldsBytes(descriptor, length)) {
 		close(descriptor);
 		return false;
 	}

@@ -20,27 +20,32 @@ void FreePixelMemory(void* memory, size_t bytes);
 void SharePixelMemory(bool share);
 // The descriptor of the shared block that starts at `memory`, or -1 when it is none.
 int SharedPixelMemory(const void* memory);
-// Maps `length` bytes of the shared-memory file `descriptor`, which must be sealed against
-// shrinking, as a block of this process, and takes the descriptor over: FreePixelMemory()
-// unmaps and closes it. Returns NULL, leaving the descriptor to the caller, when the file is not
-// sealed, is shorter than `length` or cannot be mapped. Without `writable` the block is
+// Maps `length` bytes of the shared-memory file `descriptor` as a block of this process, and
+// takes the descriptor over: FreePixelMemory() unmaps and closes it. Returns NULL, leaving the
+// descriptor to the caller, when the file is shorter than `length` or cannot be mapped. The
+// file must not shrink while it is mapped: its lender sees to that. Without `writable` the block is
 // read-only: a write to it stops the process.
 void* AdoptSharedPixelMemory(int descriptor, size_t length, bool writable);
 
-// In a process that borrows its shared memory, maps `length` bytes of the sealed shared-memory
-// file `descriptor` ahead of the bitmap that will be made over it, touching every page, and keeps
+// In a process that borrows its shared memory, maps `length` bytes of the shared-memory file
+// `descriptor` ahead of the bitmap that will be made over it, touching every page, and keeps
 // the mapping for that bitmap. Takes the descriptor over; false when nothing could be kept.
 bool PrefetchSharedPixelMemory(int descriptor, size_t length, bool writable);
 
 // Where a process that borrows its shared memory (a worker) gets each new block: the descriptor
-// of a sealed shared-memory file of at least `length` bytes, zero-filled when `cleared` is set,
+// of a shared-memory file of at least `length` bytes, zero-filled when `cleared` is set,
 // or -1. Blocks it gives are unmapped and closed when their bitmaps go, never kept.
 typedef int (*SharedMemoryProvider)(size_t length, bool cleared);
 void SetSharedMemoryProvider(SharedMemoryProvider provider);
 
-// A new sealed shared-memory file of `length` bytes, mapped at `*mapping`; -1 when it cannot be
-// had. The caller owns both.
+// A new shared-memory file of `length` bytes, mapped at `*mapping`; -1 when it cannot be had.
+// The caller owns both.
 int MakeSharedMemory(size_t length, void** mapping);
+
+// Where MakeSharedMemory() and this process's shared blocks make their files: unnamed files in
+// the folder whose descriptor `openFolder` gives, called once, the first time a file is made;
+// memfds sealed against changes of size when it gives -1, or the folder takes no file.
+void SetSharedMemoryFolder(int (*openFolder)());
 
 // From now on, memory allocated without `cleared` is filled with `value` (0 to 255); -1 leaves it
 // as it is. For tests that show a writer leaves no byte unwritten.

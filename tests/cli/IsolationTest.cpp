@@ -33,6 +33,8 @@ const Misbehaviour kMisbehaviours[] = {
 #endif
     {"SocketInRun", "was stopped for calling socket", false},
     {"ExecInRun", "was stopped for calling execve", false},
+    // The memory the host lent it cannot be taken from under the host.
+    {"ShrinkInRun", "was stopped for calling ftruncate", false},
 #if !defined(__SANITIZE_ADDRESS__)
     // Threads may be started, processes not; under the sanitizers clone is allowed whole.
     {"ForkInRun", "was stopped for calling clone", false},
