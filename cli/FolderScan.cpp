@@ -22,10 +22,12 @@ WorkerLimits WorkerLimitsFor(const HostOptions& options)
 	return limits;
 }
 
-bool ScanAndReport(AddonFolder& folder, const HostOptions& options, bool sayIfUnconfined)
+bool ScanAndReport(AddonFolder& folder, const HostOptions& options, bool afresh)
 {
-	if (!options.inProcess)
+	if (!options.inProcess) {
 		folder.UseWorkers(WorkerLimitsFor(options));
+		folder.UseCache(AddonCache::DefaultPath(), !afresh);
+	}
 	std::string error;
 	const char* listed = getenv("QUIMBEL_ADDONS");
 	bool found = folder.Scan(
@@ -34,7 +36,7 @@ bool ScanAndReport(AddonFolder& folder, const HostOptions& options, bool sayIfUn
 		ReportError(problem);
 	if (!found)
 		ReportError(error);
-	if (sayIfUnconfined && folder.Unconfined()) {
+	if (afresh && folder.Unconfined()) {
 		ReportError("this kernel has no Landlock: add-ons run in workers that can still read every "
 		            "file you can (they write none)");
 	}

@@ -154,6 +154,7 @@ bool AddonFolder::Scan(const std::vector<SearchFolder>& folders, std::string& er
 		if (!_ScanFolder(folder, error))
 			return false;
 	}
+	fCache.Save();
 	if (fEntries.empty()) {
 		std::string searched;
 		for (const SearchFolder& folder : folders)
@@ -189,23 +190,37 @@ bool AddonFolder::_ScanFolder(const SearchFolder& searched, std::string& error)
 	// the results are taken in the order of the names.
 	std::vector<Candidate> candidates;
 	for (const std::string& name : names) {
-		Candidate candidate{name, path + "/" + name, "", NULL};
-		struct stat status;
-		if (stat(candidate.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+		Candidate candidate{name, path + "/" + name, "", {}, NULL, false, {}};
+		if (stat(candidate.path.c_str(), &candidate.status) != 0 ||
+		    !S_ISREG(candidate.status.st_mode))
 			continue;
-		if (IsLoadableObject(candidate.path, candidate.problem) && fWorkers)
-			candidate.worker = AddonWorker::Launch(candidate.path, fLimits, candidate.problem);
+		if (IsLoadableObject(candidate.path, candidate.problem) && fWorkers) {
+			const CachedAddon* cached =
+			    fReuseCache ? fCache.Find(candidate.path, candidate.status) : NULL;
+			candidate.fromCache = cached != NULL;
+			if (cached != NULL)
+				candidate.cached = *cached;
+			else
+				candidate.worker = AddonWorker::Launch(candidate.path, fLimits, candidate.problem);
+		}
 		if (!candidate.problem.empty())
 			candidate.problem = AddonProblem(candidate.path, candidate.problem);
 		candidates.push_back(std::move(candidate));
 	}
 	for (Candidate& candidate : candidates) {
-		if (!candidate.problem.empty())
+		if (!candidate.problem.empty()) {
+			fCache.Forget(candidate.path);
 			fProblems.push_back(candidate.problem);
-		else if (fWorkers)
+		} else if (candidate.fromCache) {
+			const CachedAddon& cached = candidate.cached;
+			auto workers = std::make_shared<AddonWorkers>(candidate.path, fLimits, nullptr,
+			                                              cached.id, cached.name);
+			_Add(AddonEntry{NULL, workers, candidate.name, cached.id, cached.name, candidate.path});
+		} else if (fWorkers) {
 			_LoadInWorker(candidate);
-		else
+		} else {
 			_LoadInProcess(candidate.path, candidate.name);
+		}
 	}
 	return true;
 }
@@ -214,6 +229,12 @@ void AddonFolder::UseWorkers(const WorkerLimits& limits)
 {
 	fWorkers = true;
 	fLimits = limits;
+}
+
+void AddonFolder::UseCache(const std::string& path, bool reuse)
+{
+	fCache.Load(path);
+	fReuseCache = reuse;
 }
 
 bool AddonFolder::_LoadInProcess(const std::string& path, const std::string& name)
@@ -237,13 +258,16 @@ bool AddonFolder::_LoadInWorker(Candidate& candidate)
 	// Whatever the add-on prints while it is loaded goes out unchanged.
 	std::unique_ptr<AddonWorker> worker = std::move(candidate.worker);
 	if (!worker->WaitUntilLoaded(PrintOutput, problem)) {
+		fCache.Forget(path);
 		fProblems.push_back(AddonProblem(path, problem));
 		return false;
 	}
 	fUnconfined = fUnconfined || !worker->Landlocked();
 	int32 id = worker->Id();
 	std::string displayName = worker->Name();
-	auto workers = std::make_shared<AddonWorkers>(path, fLimits, std::move(worker));
+	fCache.Remember(path, candidate.status, id, displayName);
+	auto workers =
+	    std::make_shared<AddonWorkers>(path, fLimits, std::move(worker), id, displayName);
 	_Add(AddonEntry{NULL, workers, candidate.name, id, displayName, path});
 	return true;
 }

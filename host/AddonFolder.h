@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include "AddonCache.h"
 #include "AddonLoader.h"
 #include "AddonWorkers.h"
 
@@ -55,6 +58,12 @@ public:
 	// one.
 	void UseWorkers(const WorkerLimits& limits);
 
+	// With workers, scans keep what they learn of each add-on in the cache file at `path` (see
+	// AddonCache.h). With `reuse`, an add-on file unchanged since a scan that loaded it is taken
+	// from there, and its worker starts only when its filter first runs; without, every file is
+	// loaded again.
+	void UseCache(const std::string& path, bool reuse);
+
 	// Loads every add-on file of `folders`, in their order. Only ELF shared objects for this
 	// machine are loaded at all. A filter with the name or id of one found in an earlier folder is
 	// shadowed by it: left out, and listed by Shadowed(). Returns false and sets `error` when a
@@ -94,7 +103,11 @@ private:
 		std::string name;
 		std::string path;
 		std::string problem;
+		struct stat status;
 		std::unique_ptr<AddonWorker> worker;
+		// What the cache knows of it, when the file is unchanged since.
+		bool fromCache;
+		CachedAddon cached;
 	};
 
 	bool _ScanFolder(const SearchFolder& folder, std::string& error);
@@ -105,6 +118,8 @@ private:
 
 	bool fWorkers = false;
 	WorkerLimits fLimits;
+	AddonCache fCache;
+	bool fReuseCache = false;
 	bool fUnconfined = false;
 	std::vector<std::string> fFolders;
 	// Where the entries of the folder being read start.

@@ -211,6 +211,7 @@ bool AddonWorker::WaitUntilLoaded(const OutputSink& output, std::string& error)
 	fName = answer.message.name;
 	fLandlocked = answer.message.failure == 0;
 	fLoadedFlags = answer.message.flags;
+	fLoaded = true;
 	return true;
 }
 

@@ -50,6 +50,8 @@ public:
 	bool Landlocked() const { return fLandlocked; }
 	// False once the worker has failed; it takes no more requests then.
 	bool IsAlive() const { return fProcess > 0; }
+	// Whether WaitUntilLoaded() has seen the add-on loaded.
+	bool IsLoaded() const { return fLoaded; }
 
 	// Runs the filter on `source`, whose pixels must be shared (see SharedBitmap.h). Returns the
 	// result, owned by the caller, or NULL with `error` saying what went wrong ("returned no
@@ -96,6 +98,7 @@ private:
 	std::string fName;
 	bool fLandlocked;
 	uint32 fLoadedFlags;
+	bool fLoaded = false;
 };
 
 // `problem` with the add-on file at `path` as a message: starting with the path. Loading's own

@@ -1,5 +1,7 @@
 #include "AddonWorkers.h"
 
+#include "AddonFolder.h"
+
 #include <cstring>
 
 #include <elf.h>
@@ -7,8 +9,8 @@
 #include <unistd.h>
 
 AddonWorkers::AddonWorkers(const std::string& path, const WorkerLimits& limits,
-                           std::unique_ptr<AddonWorker> first)
-    : fPath(path), fLimits(limits)
+                           std::unique_ptr<AddonWorker> first, int32 id, const std::string& name)
+    : fPath(path), fLimits(limits), fId(id), fName(name)
 {
 	if (first != NULL)
 		fIdle.push_back(std::move(first));
@@ -32,25 +34,42 @@ std::unique_ptr<AddonWorker> AddonWorkers::_TakeWorker()
 
 void AddonWorkers::Prepare(const BBitmap& source)
 {
-	// Starting a worker would hold the caller up until its add-on loads: only a worker that
-	// is there already is prepared, and Run() starts one otherwise.
 	std::unique_ptr<AddonWorker> worker = _TakeWorker();
-	if (worker == NULL)
-		return;
+	// A new worker is not waited for: it takes the announcement once its add-on is loaded, while
+	// the caller goes on, and Run() waits for it.
+	if (worker == NULL) {
+		std::string ignored;
+		worker = AddonWorker::Launch(fPath, fLimits, ignored);
+		if (worker == NULL)
+			return;
+	}
 	worker->Prepare(source);
 	std::lock_guard<std::mutex> lock(fLock);
 	fPrepared[std::this_thread::get_id()] = std::move(worker);
+}
+
+bool AddonWorkers::_Loaded(AddonWorker& worker, const OutputSink& output, std::string& error)
+{
+	if (worker.IsLoaded())
+		return true;
+	if (!worker.WaitUntilLoaded(output, error))
+		return false;
+	if (worker.Id() == fId && worker.Name() == fName)
+		return true;
+	error = "is no longer the add-on found when the folder was read: it now says it is \"" +
+	        worker.Name() + "\" (id " + FormatFilterId(worker.Id()) +
+	        "); run quimbel list to read the folder again";
+	return false;
 }
 
 std::unique_ptr<BBitmap> AddonWorkers::Run(const BBitmap& source, const OutputSink& output,
                                            std::string& error, double* seconds)
 {
 	std::unique_ptr<AddonWorker> worker = _TakeWorker();
-	if (worker == NULL) {
-		worker = AddonWorker::Start(fPath, fLimits, output, error);
-		if (worker == NULL)
-			return NULL;
-	}
+	if (worker == NULL)
+		worker = AddonWorker::Launch(fPath, fLimits, error);
+	if (worker == NULL || !_Loaded(*worker, output, error))
+		return NULL;
 	std::unique_ptr<BBitmap> result = worker->Run(source, output, error, seconds);
 	if (worker->IsAlive()) {
 		std::lock_guard<std::mutex> lock(fLock);

@@ -25,6 +25,28 @@ extern char** environ;
 
 namespace {
 
+// Each test process's runs of quimbel keep what they learn of add-on folders in a cache folder
+// of their own, so that no test finds what another, or an earlier test run, left there.
+struct OwnAddonCache {
+	OwnAddonCache()
+	{
+		std::error_code error;
+		std::string pattern =
+		    (std::filesystem::temp_directory_path(error) / "quimbel-test-cache-XXXXXX").string();
+		if (error || mkdtemp(&pattern[0]) == NULL)
+			return;
+		fFolder = pattern;
+		setenv("XDG_CACHE_HOME", fFolder.c_str(), 1);
+	}
+	~OwnAddonCache()
+	{
+		std::error_code ignored;
+		if (!fFolder.empty())
+			std::filesystem::remove_all(fFolder, ignored);
+	}
+	std::string fFolder;
+} sOwnAddonCache;
+
 const uint8 kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
 // The test's environment without QUIMBEL_ADDONS and the variables `extra` sets, then `extra`.
