@@ -51,6 +51,7 @@ void MountInChild(int socket, const char* userMap, const char* groupMap)
 	}
 	if (root < 0)
 		return;
+	// Passed as workers pass their results: beside a message, here an empty one.
 	WorkerMessage message = {};
 	SendWorkerMessage(socket, message, root);
 }
