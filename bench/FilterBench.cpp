@@ -1,6 +1,8 @@
 // Throughput of every add-on's Run on a photograph-sized image, beside memcpy of the same bytes
 // measured in the same run. Each result is reported in megapixels per second and as a ratio to
 // memcpy, since only ratios from one run compare on a shared machine.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -170,6 +172,50 @@ void BM_FilterInWorker(benchmark::State& state, const std::string& path)
 	SetPixelRate(state);
 }
 
+// The filter in process and through a worker by turns, each Run timed on its own: on a machine
+// shared with other work, runs side by side meet the same load, where two benchmarks run one
+// after the other need not. The time reported is the worker's; "worker/in" is how fast it went
+// against the filter in process, over the same iterations (1 for the same speed).
+void BM_FilterBothWays(benchmark::State& state, const std::string& path)
+{
+	std::string error;
+	FilterPtr filter = LoadFilter(path, error);
+	std::unique_ptr<AddonWorker> worker =
+	    filter != nullptr ? AddonWorker::Start(path, WorkerLimits(), OutputSink(), error) : nullptr;
+	if (worker == nullptr) {
+		state.SkipWithError(error.c_str());
+		return;
+	}
+	BBitmap* source = SharedSource();
+	BBitmap* shared = WorkerSource();
+	// Both warmed up as in BM_Filter() and BM_FilterInWorker().
+	std::unique_ptr<BBitmap>(filter->Run(source));
+	if (worker->Run(*shared, OutputSink(), error) == nullptr) {
+		state.SkipWithError(error.c_str());
+		return;
+	}
+	typedef std::chrono::steady_clock Clock;
+	Clock::duration inProcess{};
+	Clock::duration inWorker{};
+	for (auto _ : state) {
+		Clock::time_point start = Clock::now();
+		std::unique_ptr<BBitmap>(filter->Run(source));
+		Clock::time_point between = Clock::now();
+		std::unique_ptr<BBitmap> result = worker->Run(*shared, OutputSink(), error);
+		Clock::time_point end = Clock::now();
+		if (result == nullptr) {
+			state.SkipWithError(error.c_str());
+			return;
+		}
+		inProcess += between - start;
+		inWorker += end - between;
+		state.SetIterationTime(std::chrono::duration<double>(end - between).count());
+	}
+	SetPixelRate(state);
+	state.counters["worker/in"] = std::chrono::duration<double>(inProcess).count() /
+	                              std::max(std::chrono::duration<double>(inWorker).count(), 1e-9);
+}
+
 // Prints, after the usual table, each benchmark's megapixels per second over memcpy's.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -228,6 +274,14 @@ int main(int argc, char** argv)
 		    ->Unit(benchmark::kMillisecond)
 		    ->Repetitions(kRepetitions)
 		    ->UseRealTime();
+	}
+	for (const char* name : kAddons) {
+		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
+		benchmark::RegisterBenchmark((std::string(name) + "/both-ways").c_str(), BM_FilterBothWays,
+		                             path)
+		    ->Unit(benchmark::kMillisecond)
+		    ->Repetitions(kRepetitions)
+		    ->UseManualTime();
 	}
 	for (const char* name : kOpaqueAddons) {
 		std::string path = std::string(QUIMBEL_BENCH_ADDON_DIR) + "/" + name;
