@@ -1,7 +1,7 @@
 #include "AddonCache.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,41 +56,13 @@ bool Unhex(const std::string& hex, std::string& bytes)
 	return true;
 }
 
-// The decimal number `text` spells, from `low` to `high`.
-bool ParseNumber(const std::string& text, long long low, unsigned long long high, long long& value)
+// The decimal number `text` spells, when it is one of type T: digits only, a minus sign first
+// for signed types.
+template <typename T> bool ParseNumber(const std::string& text, T& value)
 {
-	if (text.empty() || text.size() > 20)
-		return false;
-	size_t start = text[0] == '-' ? 1 : 0;
-	if (start == text.size() || (start == 1 && low >= 0))
-		return false;
-	for (size_t i = start; i < text.size(); i++) {
-		if (text[i] < '0' || text[i] > '9')
-			return false;
-	}
-	errno = 0;
-	if (start == 1) {
-		long long parsed = strtoll(text.c_str(), NULL, 10);
-		if (errno != 0 || parsed < low)
-			return false;
-		value = parsed;
-		return true;
-	}
-	unsigned long long parsed = strtoull(text.c_str(), NULL, 10);
-	if (errno != 0 || parsed > high)
-		return false;
-	value = (long long)parsed;
-	return true;
-}
-
-bool ParseUnsigned(const std::string& text, uint64& value)
-{
-	long long parsed = 0;
-	// Kept below 2^63 so that the value also fits the signed reading above.
-	if (!ParseNumber(text, 0, INT64_MAX, parsed))
-		return false;
-	value = (uint64)parsed;
-	return true;
+	const char* end = text.data() + text.size();
+	std::from_chars_result result = std::from_chars(text.data(), end, value);
+	return result.ec == std::errc() && result.ptr == end;
 }
 
 bool ParseEntry(const std::string& line, CachedAddon& entry)
@@ -104,21 +76,12 @@ bool ParseEntry(const std::string& line, CachedAddon& entry)
 			break;
 		start = end + 1;
 	}
-	long long modified = 0;
-	long long changed = 0;
-	long long id = 0;
-	bool parsed =
-	    fields.size() == 8 && Unhex(fields[0], entry.path) &&
-	    entry.path.find('\0') == std::string::npos && ParseUnsigned(fields[1], entry.device) &&
-	    ParseUnsigned(fields[2], entry.inode) && ParseUnsigned(fields[3], entry.size) &&
-	    ParseNumber(fields[4], INT64_MIN, INT64_MAX, modified) &&
-	    ParseNumber(fields[5], INT64_MIN, INT64_MAX, changed) &&
-	    ParseNumber(fields[6], INT32_MIN, INT32_MAX, id) && Unhex(fields[7], entry.name) &&
-	    entry.name.size() <= kMaxNameLength && entry.name.find('\0') == std::string::npos;
-	entry.modified = modified;
-	entry.changed = changed;
-	entry.id = (int32)id;
-	return parsed;
+	return fields.size() == 8 && Unhex(fields[0], entry.path) &&
+	       entry.path.find('\0') == std::string::npos && ParseNumber(fields[1], entry.device) &&
+	       ParseNumber(fields[2], entry.inode) && ParseNumber(fields[3], entry.size) &&
+	       ParseNumber(fields[4], entry.modified) && ParseNumber(fields[5], entry.changed) &&
+	       ParseNumber(fields[6], entry.id) && Unhex(fields[7], entry.name) &&
+	       entry.name.size() <= kMaxNameLength && entry.name.find('\0') == std::string::npos;
 }
 
 int64 Nanoseconds(const struct timespec& time)
@@ -221,6 +184,9 @@ const CachedAddon* AddonCache::Find(const std::string& path, const struct stat& 
 void AddonCache::Remember(const std::string& path, const struct stat& status, int32 id,
                           const std::string& name)
 {
+	const CachedAddon* known = Find(path, status);
+	if (known != NULL && known->id == id && known->name == name)
+		return;
 	Forget(path);
 	if (path.empty() || path.find('\0') != std::string::npos || name.size() > kMaxNameLength)
 		return;
