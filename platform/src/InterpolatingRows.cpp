@@ -1,11 +1,5 @@
-// GCC 12 takes the undefined upper operand that many AVX-512 intrinsics pass for a use of an
-// uninitialised value; the warning is false, and it points into the compiler's own header.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-
 #include "InterpolatingRows.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -169,123 +163,6 @@ __attribute__((target("avx2"))) void BlendRowsIn(const uint32* first, uint32 fir
 	memcpy(out + lane, pixels, restLanes);
 }
 
-// Sixteen pixels' lanes, four pixels a register, saturated to bytes and put in pixel order.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i
-PackPixels(const __m512i lanes[4])
-{
-	// The packs leave pixels j, 4 + j, 8 + j and 12 + j in 128-bit lane j.
-	const __m512i kPixelOrder =
-	    _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-	__m512i bytes = _mm512_packus_epi16(_mm512_packus_epi32(lanes[0], lanes[1]),
-	                                    _mm512_packus_epi32(lanes[2], lanes[3]));
-	return _mm512_permutexvar_epi32(kPixelOrder, bytes);
-}
-
-// The AVX-512 form of BlendStep(): sixteen pixels a step, four a register, one 128-bit lane
-// each, in pixel order. The weights of two rows sum to one (1 << kWeightBits), so first *
-// firstWeight + second * secondWeight is (first << kWeightBits) + (second - first) * secondWeight,
-// exact in 32-bit arithmetic as the sum fits.
-template <bool kPremultiplied>
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i
-BlendStepWide(const uint32* first, const uint32* second, __m512i secondWeight, bool opaque)
-{
-	__m512i sums[4];
-	for (int32 k = 0; k < 4; k++) {
-		__m512i a = _mm512_loadu_si512(first + 16 * k);
-		__m512i b = _mm512_loadu_si512(second + 16 * k);
-		sums[k] = _mm512_add_epi32(_mm512_slli_epi32(a, AxisWeights::kWeightBits),
-		                           _mm512_mullo_epi32(_mm512_sub_epi32(b, a), secondWeight));
-	}
-	__m512i lanes[4];
-	if (!kPremultiplied) {
-		const __m512i kHalf = _mm512_set1_epi32(kFinalHalf);
-		for (int32 k = 0; k < 4; k++)
-			lanes[k] = _mm512_srli_epi32(_mm512_add_epi32(sums[k], kHalf), kFinalShift);
-		return PackPixels(lanes);
-	}
-
-	// One scale a pixel: the alpha sums of all sixteen gathered, so that one division serves
-	// them all, then spread back over each pixel's four lanes.
-	const int kNearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
-	__m512 scales = _mm512_set1_ps(kOpaqueScale);
-	if (!opaque) {
-		const __m512i kAlphaLanes =
-		    _mm512_setr_epi32(3, 7, 11, 15, 19, 23, 27, 31, 3, 7, 11, 15, 19, 23, 27, 31);
-		__m512i low = _mm512_permutex2var_epi32(sums[0], kAlphaLanes, sums[1]);
-		__m512i high = _mm512_permutex2var_epi32(sums[2], kAlphaLanes, sums[3]);
-		__m512i alphas = _mm512_shuffle_i64x2(low, high, _MM_SHUFFLE(1, 0, 1, 0));
-		__m512 divisors = _mm512_cvtepi32_ps(_mm512_max_epi32(alphas, _mm512_set1_epi32(1)));
-		scales = _mm512_div_round_ps(_mm512_set1_ps(kAlphaScale), divisors, kNearest);
-	}
-	const __m512 kBias = _mm512_set1_ps(kRoundingBias);
-	const __m512i kAlphaHalf = _mm512_set1_epi32(1u << (kAlphaFinalShift - 1));
-	__m512i spread = _mm512_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3);
-	for (int32 k = 0; k < 4; k++, spread = _mm512_add_epi32(spread, _mm512_set1_epi32(4))) {
-		__m512 scale = _mm512_permutexvar_ps(spread, scales);
-		__m512 scaled = _mm512_mul_round_ps(_mm512_cvtepi32_ps(sums[k]), scale, kNearest);
-		__m512i colours = _mm512_cvttps_epi32(_mm512_add_round_ps(scaled, kBias, kNearest));
-		__m512i alphas = _mm512_srli_epi32(_mm512_add_epi32(sums[k], kAlphaHalf), kAlphaFinalShift);
-		lanes[k] = _mm512_mask_blend_epi32(0x8888, colours, alphas);
-	}
-	return PackPixels(lanes);
-}
-
-template <bool kPremultiplied>
-__attribute__((target("avx512f,avx512bw"))) void
-BlendRowsWide(const uint32* first, uint32 firstWeight, const uint32* second, uint32 secondWeight,
-              int32 count, bool opaque, uint8* out)
-{
-	// The few pixels before the first 64-byte boundary go the narrow way, so that the rest is
-	// written with aligned streaming stores, which skip reading the destination first.
-	int32 i = std::min(count, (int32)((64 - reinterpret_cast<uintptr_t>(out) % 64) % 64 / 4));
-	BlendRowsIn<kPremultiplied>(first, firstWeight, second, secondWeight, i, opaque, out);
-	__m512i secondWeights = _mm512_set1_epi32((int32)secondWeight);
-	for (; i + 16 <= count; i += 16) {
-		size_t lane = (size_t)i * kLanes;
-		_mm512_stream_si512(
-		    (__m512i*)(out + lane),
-		    BlendStepWide<kPremultiplied>(first + lane, second + lane, secondWeights, opaque));
-	}
-	_mm_sfence();
-	size_t lane = (size_t)i * kLanes;
-	BlendRowsIn<kPremultiplied>(first + lane, firstWeight, second + lane, secondWeight, count - i,
-	                            opaque, out + lane);
-}
-
-// The AVX-512 form of WeighRowPairs()'s steps: four destination pixels a step, a 128-bit lane
-// each, as WeighPairs() weighs them. Returns how many destination pixels it made, from the
-// first on; WeighRowPairs() makes the rest.
-__attribute__((target("avx512f,avx512bw"))) int32 WeighFourPairs(const uint16* lanes,
-                                                                 const int32* starts,
-                                                                 const int16* weights, int32 count,
-                                                                 uint32* out)
-{
-	const __m512i kSpread = _mm512_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3);
-	const __m512i kOrder =
-	    _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15));
-	const __m512i kSignFlip = _mm512_set1_epi16((int16)0x8000);
-	const __m512i kRestore =
-	    _mm512_set1_epi32((32768 << AxisWeights::kWeightBits) + (1 << (kFirstPassShift - 1)));
-	int32 firstColumn = starts[0];
-	auto taps = [&](int32 i) {
-		return _mm_loadu_si128(
-		    (const __m128i*)(lanes + (size_t)(starts[i] - firstColumn) * kLanes));
-	};
-	int32 i = 0;
-	for (; i + 4 <= count; i += 4) {
-		__m512i pixels = _mm512_castsi128_si512(taps(i));
-		pixels = _mm512_inserti32x4(pixels, taps(i + 1), 1);
-		pixels = _mm512_inserti32x4(pixels, taps(i + 2), 2);
-		pixels = _mm512_inserti32x4(pixels, taps(i + 3), 3);
-		__m512i pairWeights = _mm512_permutexvar_epi32(
-		    kSpread, _mm512_castsi128_si512(_mm_loadu_si128((const __m128i*)(weights + 2 * i))));
-		__m512i paired = _mm512_xor_si512(_mm512_shuffle_epi8(pixels, kOrder), kSignFlip);
-		__m512i sums = _mm512_add_epi32(_mm512_madd_epi16(paired, pairWeights), kRestore);
-		_mm512_storeu_si512(out + (size_t)i * kLanes, _mm512_srli_epi32(sums, kFirstPassShift));
-	}
-	return i;
-}
-
 } // namespace
 
 bool CanInterpolateRows()
@@ -315,10 +192,9 @@ __attribute__((target("avx2"))) void WeighRowPairs(const uint16* lanes, const Ax
 		    (const __m128i*)(lanes + (size_t)(starts[i] - firstColumn) * kLanes));
 	};
 
-	// Two destination pixels a step, a 128-bit lane each, after as many as AVX-512 makes.
-	static const bool kWide = __builtin_cpu_supports("avx512bw");
+	// Two destination pixels a step, a 128-bit lane each.
 	const __m256i kSpread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-	int32 i = kWide ? WeighFourPairs(lanes, starts, weights, count, out) : 0;
+	int32 i = 0;
 	for (; i + 2 <= count; i += 2) {
 		__m256i pixels = _mm256_inserti128_si256(_mm256_castsi128_si256(taps(i)), taps(i + 1), 1);
 		__m256i pairWeights = _mm256_permutevar8x32_epi32(
@@ -337,15 +213,6 @@ __attribute__((target("avx2"))) void WeighRowPairs(const uint16* lanes, const Ax
 void BlendRows(const uint32* first, uint32 firstWeight, const uint32* second, uint32 secondWeight,
                int32 count, bool premultiplied, bool opaque, uint8* out)
 {
-	static const bool kWide = __builtin_cpu_supports("avx512bw");
-	// The wide steps take the weights' sum to be one; any other pair goes the general way.
-	if (kWide && firstWeight + secondWeight == 1u << AxisWeights::kWeightBits) {
-		if (premultiplied)
-			BlendRowsWide<true>(first, firstWeight, second, secondWeight, count, opaque, out);
-		else
-			BlendRowsWide<false>(first, firstWeight, second, secondWeight, count, opaque, out);
-		return;
-	}
 	if (premultiplied)
 		BlendRowsIn<true>(first, firstWeight, second, secondWeight, count, opaque, out);
 	else

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Halving.h"
+#include "InterpolatingPlanes.h"
 #include "InterpolatingRows.h"
 #include "ResampleSteps.h"
 
@@ -255,6 +256,101 @@ __attribute__((always_inline)) inline void SumWeighedRows(const WeighedRows& rea
 	}
 }
 
+// Whether destination rows r and next read the same source rows, each with a weight.
+bool ReadSameRows(const AxisWeights& rows, int32 r, int32 next)
+{
+	if (rows.Start(r) != rows.Start(next))
+		return false;
+	for (int32 t = 0; t < rows.Taps(); t++) {
+		if ((rows.Weights(r)[t] == 0) != (rows.Weights(next)[t] == 0))
+			return false;
+	}
+	return true;
+}
+
+// The source rows destination row r reads with a weight (one or two), and their weights.
+struct RowsRead {
+	int32 rows[2] = {};
+	uint32 weights[2] = {};
+	int32 count = 0;
+
+	RowsRead(const AxisWeights& table, int32 r)
+	{
+		for (int32 t = 0; t < table.Taps(); t++) {
+			if (table.Weights(r)[t] == 0)
+				continue;
+			rows[count] = table.Start(r) + t;
+			weights[count++] = (uint32)table.Weights(r)[t];
+		}
+	}
+};
+
+// ResampleColumnsFirst() with the planar steps, for tables of two taps along rows. Three source
+// rows are kept weighed, by their number modulo 3: the two that destination rows are blended
+// from, and the next one, weighed while they are.
+template <bool kPremultiplied>
+__attribute__((always_inline)) inline status_t
+ResamplePlanes(SourceRows source, DestinationRows destination, const AxisWeights& columns,
+               const PlanarColumns& planar, const AxisWeights& rows)
+{
+	size_t lanes = planar.Lanes();
+	std::unique_ptr<uint32[]> storage(new (std::nothrow) uint32[lanes * 3]);
+	if (storage == NULL)
+		return B_NO_MEMORY;
+	int32 kept[3] = {-1, -1, -1};
+	bool keptOpaque[3] = {};
+	auto planes = [&](int32 y) { return storage.get() + lanes * (size_t)(y % 3); };
+	auto sourceRow = [&](int32 y) { return source.Pixel(columns.Start(0), y); };
+
+	for (int32 r = 0; r < rows.Count();) {
+		RowsRead read(rows, r);
+		bool opaque = true;
+		for (int32 i = 0; i < read.count; i++) {
+			int32 y = read.rows[i];
+			if (kept[y % 3] != y) {
+				keptOpaque[y % 3] = WeighRowPlanes(sourceRow(y), planar, kPremultiplied, planes(y));
+				kept[y % 3] = y;
+			}
+			opaque = opaque && keptOpaque[y % 3];
+		}
+
+		// Enlarging, consecutive destination rows mostly read the same source rows: they are
+		// made together, from one pass over the weighed rows.
+		int32 lineCount = r + 1 < rows.Count() && ReadSameRows(rows, r, r + 1) ? 2 : 1;
+		PlanarLine lines[2];
+		for (int32 k = 0; k < lineCount; k++) {
+			RowsRead line(rows, r + k);
+			lines[k] = {line.weights[0], line.count == 2 ? line.weights[1] : 0,
+			            destination.Pixel(columns.First(), rows.First() + r + k)};
+		}
+
+		// The first source row the next destination row reads that is not weighed yet, if its
+		// planes are not among those read now.
+		PlanarWeighing weighing = {};
+		int32 next = -1;
+		if (r + lineCount < rows.Count()) {
+			RowsRead following(rows, r + lineCount);
+			for (int32 i = 0; i < following.count && next < 0; i++) {
+				int32 y = following.rows[i];
+				bool inUse = y % 3 == read.rows[0] % 3 || y % 3 == read.rows[read.count - 1] % 3;
+				if (kept[y % 3] != y && !inUse)
+					next = y;
+			}
+		}
+		if (next >= 0)
+			weighing = {sourceRow(next), planes(next), false};
+
+		BlendRowPlanes(planes(read.rows[0]), planes(read.rows[read.count - 1]), lines, lineCount,
+		               planar, kPremultiplied, opaque, next >= 0 ? &weighing : nullptr);
+		if (next >= 0) {
+			kept[next % 3] = next;
+			keptOpaque[next % 3] = weighing.opaque;
+		}
+		r += lineCount;
+	}
+	return B_OK;
+}
+
 // Source rows are widened, weighed along the row, then destination rows summed from the weighed
 // rows: the order for tables that keep or add rows (one or two taps), since each source row is
 // weighed once.
@@ -263,6 +359,10 @@ __attribute__((always_inline)) inline status_t
 ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisWeights& columns,
                      const AxisWeights& rows, int32 widthRead)
 {
+	PlanarColumns planar;
+	if (planar.Build(columns, widthRead))
+		return ResamplePlanes<kPremultiplied>(source, destination, columns, planar, rows);
+
 	size_t lanes = (size_t)columns.Count() * kLanes;
 	WorkingRows work;
 	if (!work.Allocate((size_t)widthRead * kLanes, lanes * 3, lanes + columns.Count()))

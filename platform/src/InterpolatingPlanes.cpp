@@ -1,0 +1,355 @@
+#include "InterpolatingPlanes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include <immintrin.h>
+
+#include "ResampleSteps.h"
+
+namespace BPrivate {
+
+namespace {
+
+// Destination pixels one vector step makes, and the source pixels it may read.
+const int32 kStepPixels = 16;
+const int32 kWindowPixels = 32;
+
+// How far ahead of the step source bytes are fetched: ...
+const int32 kPrefetchDistance = 2048;
+
+// Bytes 0 .. count - 1 of a 64-byte half.
+uint64 FirstBytes(int64 count)
+{
+	if (count <= 0)
+		return 0;
+	return count >= 64 ? ~(uint64)0 : ((uint64)1 << count) - 1;
+}
+
+#define PLANAR_TARGET                                                                              \
+	__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni"), always_inline)) inline
+
+// The bytes of one channel of a step's taps, `offset` bytes on from blue, each in the low byte
+// of its 16-bit lane.
+PLANAR_TARGET __m512i GatherChannel(__m512i first, __m512i second, __m512i taps, char offset)
+{
+	const __mmask64 kLowBytes = 0x5555555555555555ull;
+	__m512i indices = _mm512_add_epi8(taps, _mm512_set1_epi8(offset));
+	return _mm512_maskz_permutex2var_epi8(kLowBytes, first, indices, second);
+}
+
+// The weighed sums of each pixel's two taps, dropping kFirstPassShift bits. As in the other
+// vector paths, the multiply-add takes signed lanes, so they are moved down by 32768, which the
+// weights' sum of one takes back out of each sum with the rounding half.
+PLANAR_TARGET __m512i WeighTaps(__m512i lanes, __m512i weights)
+{
+	const __m512i kSignFlip = _mm512_set1_epi16((int16)0x8000);
+	const __m512i kRestore =
+	    _mm512_set1_epi32((32768 << AxisWeights::kWeightBits) + (1 << (kFirstPassShift - 1)));
+	__m512i sums = _mm512_dpwssd_epi32(kRestore, _mm512_xor_si512(lanes, kSignFlip), weights);
+	return _mm512_srli_epi32(sums, kFirstPassShift);
+}
+
+// Weighs one step's taps of a source row into its planes. Every byte read is ANDed into `all`,
+// bytes past the row's end as all ones, so that the row is opaque where its alpha bytes stay all
+// ones.
+template <bool kPremultiplied>
+PLANAR_TARGET void WeighStep(const uint8* row, const PlanarBlock& block, uint32* planes,
+                             __m512i& all)
+{
+	const __m512i kOnes = _mm512_set1_epi8(-1);
+	const uint8* window = row + (size_t)block.base * 4;
+	// Masked loads cost more than plain ones: only the last steps of a row take them.
+	__m512i first, second;
+	if (block.secondHalf == ~(uint64)0) {
+		first = _mm512_loadu_si512(window);
+		second = _mm512_loadu_si512(window + 64);
+	} else {
+		first = _mm512_mask_loadu_epi8(kOnes, block.firstHalf, window);
+		second = _mm512_mask_loadu_epi8(kOnes, block.secondHalf, window + 64);
+	}
+	all = _mm512_and_si512(all, _mm512_and_si512(first, second));
+	__m512i taps = _mm512_load_si512(block.taps);
+	__m512i weights = _mm512_load_si512(block.weights);
+	__m512i alpha = GatherChannel(first, second, taps, 3);
+	for (int32 c = 0; c < 3; c++) {
+		__m512i lanes = GatherChannel(first, second, taps, (char)c);
+		if (kPremultiplied)
+			lanes = _mm512_mullo_epi16(lanes, alpha);
+		_mm512_storeu_si512(planes + c * kStepPixels, WeighTaps(lanes, weights));
+	}
+	if (kPremultiplied)
+		alpha = _mm512_slli_epi16(alpha, kAlphaShift);
+	_mm512_storeu_si512(planes + 3 * kStepPixels, WeighTaps(alpha, weights));
+}
+
+PLANAR_TARGET bool AllAlphasOpaque(__m512i all)
+{
+	const uint64 kAlphaBytes = 0x8888888888888888ull;
+	return (_mm512_cmpeq_epi8_mask(all, _mm512_set1_epi8(-1)) & kAlphaBytes) == kAlphaBytes;
+}
+
+template <bool kPremultiplied>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni"))) bool
+WeighPlanesIn(const uint8* row, const PlanarColumns& columns, uint32* planes)
+{
+	__m512i all = _mm512_set1_epi8(-1);
+	for (int32 b = 0; b < columns.BlockCount(); b++)
+		WeighStep<kPremultiplied>(row, columns.Block(b), planes + b * kLanes * kStepPixels, all);
+	return AllAlphasOpaque(all);
+}
+
+// One step's sixteen destination pixels from the channel sums of its weighed rows, in memory
+// order. Where every pixel read is opaque, the alpha sums are not needed.
+template <bool kPremultiplied, bool kOpaque>
+PLANAR_TARGET __m512i FinishStep(const __m512i (&sums)[kLanes])
+{
+	__m512i lanes[kLanes];
+	if (!kPremultiplied) {
+		const __m512i kHalf = _mm512_set1_epi32(kFinalHalf);
+		for (int32 c = 0; c < kLanes; c++)
+			lanes[c] = _mm512_srli_epi32(_mm512_add_epi32(sums[c], kHalf), kFinalShift);
+	} else {
+		// Colours over the alpha sum, as the general path finishes them; the saturating packs
+		// below clamp to 255 as it does.
+		__m512 scale = _mm512_set1_ps(kOpaqueScale);
+		if (!kOpaque) {
+			__m512i alphas = _mm512_max_epi32(sums[3], _mm512_set1_epi32(1));
+			scale = _mm512_div_ps(_mm512_set1_ps(kAlphaScale), _mm512_cvtepi32_ps(alphas));
+		}
+		const __m512 kBias = _mm512_set1_ps(kRoundingBias);
+		for (int32 c = 0; c < 3; c++) {
+			__m512 scaled = _mm512_mul_ps(_mm512_cvtepi32_ps(sums[c]), scale);
+			lanes[c] = _mm512_cvttps_epi32(_mm512_add_ps(scaled, kBias));
+		}
+		const __m512i kAlphaHalf = _mm512_set1_epi32(1u << (kAlphaFinalShift - 1));
+		lanes[3] = kOpaque
+		               ? _mm512_set1_epi32(255)
+		               : _mm512_srli_epi32(_mm512_add_epi32(sums[3], kAlphaHalf), kAlphaFinalShift);
+	}
+
+	// The packs leave, in each 128-bit lane, the blues of its four pixels, then their greens,
+	// reds and alphas; the shuffle puts each pixel's four bytes together.
+	const __m512i kInterleave =
+	    _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+	__m512i bytes = _mm512_packus_epi16(_mm512_packus_epi32(lanes[0], lanes[1]),
+	                                    _mm512_packus_epi32(lanes[2], lanes[3]));
+	return _mm512_shuffle_epi8(bytes, kInterleave);
+}
+
+// The first `count` (at most sixteen) pixels of `run`.
+PLANAR_TARGET void StorePixels(uint32* out, int32 count, __m512i run)
+{
+	_mm512_mask_storeu_epi32(out, (__mmask16)((1u << count) - 1), run);
+}
+
+// Writes a destination row sixteen pixels at a time. Whole 64-byte lines are written with
+// streaming stores, which skip reading the destination first. The row need not start on a
+// line: the `lead` pixels before the first line are written on their own, and each line after
+// takes the last pixels of one step and the first of the next.
+struct LineWriter {
+	uint32* pixels;
+	int32 count;
+	int32 at = 0;
+	int32 lead = 0;
+	bool stream;
+	bool started = false;
+	__m512i shift;
+	__m512i previous;
+};
+
+PLANAR_TARGET void StartLine(LineWriter& line, uint8* out, int32 count)
+{
+	uintptr_t address = reinterpret_cast<uintptr_t>(out);
+	line.pixels = reinterpret_cast<uint32*>(out);
+	line.count = count;
+	line.stream = address % 4 == 0;
+	if (line.stream)
+		line.lead = (int32)((64 - address % 64) % 64 / 4);
+	line.shift =
+	    _mm512_add_epi32(_mm512_set1_epi32(line.lead),
+	                     _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+}
+
+// Writes `run` at `line.at`, as far as the row goes.
+PLANAR_TARGET void WriteRun(LineWriter& line, __m512i run)
+{
+	int32 left = line.count - line.at;
+	if (left >= kStepPixels && line.stream)
+		_mm512_stream_si512((__m512i*)(line.pixels + line.at), run);
+	else if (left > 0)
+		StorePixels(line.pixels + line.at, std::min(left, kStepPixels), run);
+	line.at += kStepPixels;
+}
+
+// The row's next sixteen pixels.
+PLANAR_TARGET void PutStep(LineWriter& line, __m512i run)
+{
+	if (line.lead == 0) {
+		WriteRun(line, run);
+		return;
+	}
+	if (!line.started) {
+		StorePixels(line.pixels, std::min(line.lead, line.count), run);
+		line.at = line.lead;
+		line.started = true;
+	} else {
+		WriteRun(line, _mm512_permutex2var_epi32(line.previous, line.shift, run));
+	}
+	line.previous = run;
+}
+
+PLANAR_TARGET void EndLine(LineWriter& line)
+{
+	if (line.lead > 0)
+		WriteRun(line,
+		         _mm512_permutex2var_epi32(line.previous, line.shift, _mm512_setzero_si512()));
+}
+
+// kRows destination rows from the same two weighed rows, each with its own weights: the planes
+// are read once for all of them. Where every pixel read is kOpaque, the alpha planes are not.
+// With kWeigh, the next source row is weighed step by step alongside: the blend waits on its
+// stores, which leaves the processor room for it.
+template <bool kPremultiplied, bool kOpaque, int32 kRows, bool kWeigh>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni"))) void
+BlendPlanesIn(const uint32* first, const uint32* second, const PlanarLine* lines,
+              const PlanarColumns& columns, PlanarWeighing* weighing)
+{
+	__m512i all = _mm512_set1_epi8(-1);
+	__m512i firstWeights[kRows];
+	__m512i secondWeights[kRows];
+	LineWriter writers[kRows];
+	for (int32 k = 0; k < kRows; k++) {
+		firstWeights[k] = _mm512_set1_epi32((int32)lines[k].firstWeight);
+		secondWeights[k] = _mm512_set1_epi32((int32)lines[k].secondWeight);
+		StartLine(writers[k], lines[k].out, columns.Count());
+	}
+	const int32 kChannels = kPremultiplied && kOpaque ? 3 : kLanes;
+	const size_t kStepLanes = kLanes * kStepPixels;
+	for (int32 b = 0; b < columns.BlockCount(); b++, first += kStepLanes, second += kStepLanes) {
+		__m512i a[kLanes];
+		__m512i c[kLanes];
+		for (int32 channel = 0; channel < kChannels; channel++) {
+			a[channel] = _mm512_loadu_si512(first + channel * kStepPixels);
+			c[channel] = _mm512_loadu_si512(second + channel * kStepPixels);
+		}
+		for (int32 k = 0; k < kRows; k++) {
+			__m512i sums[kLanes];
+			for (int32 channel = 0; channel < kChannels; channel++) {
+				sums[channel] = _mm512_add_epi32(_mm512_mullo_epi32(a[channel], firstWeights[k]),
+				                                 _mm512_mullo_epi32(c[channel], secondWeights[k]));
+			}
+			PutStep(writers[k], FinishStep<kPremultiplied, kOpaque>(sums));
+		}
+		if (kWeigh) {
+			WeighStep<kPremultiplied>(weighing->row, columns.Block(b),
+			                          weighing->planes + b * kStepLanes, all);
+		}
+	}
+	for (int32 k = 0; k < kRows; k++)
+		EndLine(writers[k]);
+	_mm_sfence();
+	if (kWeigh)
+		weighing->opaque = AllAlphasOpaque(all);
+}
+
+template <bool kPremultiplied, bool kOpaque, int32 kRows>
+void BlendPlanesWith(const uint32* first, const uint32* second, const PlanarLine* lines,
+                     const PlanarColumns& columns, PlanarWeighing* weighing)
+{
+	if (weighing != nullptr)
+		BlendPlanesIn<kPremultiplied, kOpaque, kRows, true>(first, second, lines, columns,
+		                                                    weighing);
+	else
+		BlendPlanesIn<kPremultiplied, kOpaque, kRows, false>(first, second, lines, columns,
+		                                                     weighing);
+}
+
+template <int32 kRows>
+void BlendPlanesFor(const uint32* first, const uint32* second, const PlanarLine* lines,
+                    const PlanarColumns& columns, bool premultiplied, bool opaque,
+                    PlanarWeighing* weighing)
+{
+	if (!premultiplied)
+		BlendPlanesWith<false, false, kRows>(first, second, lines, columns, weighing);
+	else if (opaque)
+		BlendPlanesWith<true, true, kRows>(first, second, lines, columns, weighing);
+	else
+		BlendPlanesWith<true, false, kRows>(first, second, lines, columns, weighing);
+}
+
+} // namespace
+
+bool PlanarColumns::Build(const AxisWeights& columns, int32 widthRead)
+{
+	static const bool kUsable =
+	    __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+	    __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
+	if (!kUsable || columns.Taps() != 2 || columns.Count() <= 0)
+		return false;
+	int32 count = columns.Count();
+	int32 blockCount = (count + kStepPixels - 1) / kStepPixels;
+	std::unique_ptr<PlanarBlock[]> blocks(new (std::nothrow) PlanarBlock[blockCount]);
+	if (blocks == nullptr)
+		return false;
+
+	int32 firstColumn = columns.Start(0);
+	int64 rowBytes = (int64)widthRead * 4;
+	for (int32 b = 0; b < blockCount; b++) {
+		PlanarBlock& block = blocks[b];
+		int32 from = b * kStepPixels;
+		int32 to = std::min(from + kStepPixels, count);
+		int32 lowest = columns.Start(from);
+		int32 highest = columns.Start(from);
+		for (int32 i = from; i < to; i++) {
+			lowest = std::min(lowest, columns.Start(i));
+			highest = std::max(highest, columns.Start(i));
+		}
+		block.base = lowest - firstColumn;
+		// Both taps of every pixel inside the window, and the windows one run without gaps
+		// from the first column, so that the opacity of every pixel read is seen.
+		if (highest + 1 - lowest >= kWindowPixels)
+			return false;
+		if (b == 0 ? block.base != 0 : block.base > blocks[b - 1].base + kWindowPixels)
+			return false;
+
+		memset(block.taps, 0, sizeof(block.taps));
+		for (int32 j = 0; j < kStepPixels; j++) {
+			// Lanes past the last pixel repeat it; they are made and not written.
+			int32 i = std::min(from + j, count - 1);
+			int32 offset = (columns.Start(i) - firstColumn - block.base) * 4;
+			block.taps[4 * j] = (uint8)offset;
+			block.taps[4 * j + 2] = (uint8)(offset + 4);
+			block.weights[2 * j] = columns.Weights(i)[0];
+			block.weights[2 * j + 1] = columns.Weights(i)[1];
+		}
+		int64 windowStart = (int64)block.base * 4;
+		block.firstHalf = FirstBytes(rowBytes - windowStart);
+		block.secondHalf = FirstBytes(rowBytes - windowStart - 64);
+	}
+	fCount = count;
+	fBlockCount = blockCount;
+	fBlocks = std::move(blocks);
+	return true;
+}
+
+bool WeighRowPlanes(const uint8* row, const PlanarColumns& columns, bool premultiplied,
+                    uint32* planes)
+{
+	if (premultiplied)
+		return WeighPlanesIn<true>(row, columns, planes);
+	return WeighPlanesIn<false>(row, columns, planes);
+}
+
+void BlendRowPlanes(const uint32* first, const uint32* second, const PlanarLine* lines,
+                    int32 lineCount, const PlanarColumns& columns, bool premultiplied, bool opaque,
+                    PlanarWeighing* weighing)
+{
+	if (lineCount == 2)
+		BlendPlanesFor<2>(first, second, lines, columns, premultiplied, opaque, weighing);
+	else
+		BlendPlanesFor<1>(first, second, lines, columns, premultiplied, opaque, weighing);
+}
+
+} // namespace BPrivate
