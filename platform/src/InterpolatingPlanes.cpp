@@ -16,9 +16,6 @@ namespace {
 const int32 kStepPixels = 16;
 const int32 kWindowPixels = 32;
 
-// How far ahead of the step source bytes are fetched: ...
-const int32 kPrefetchDistance = 2048;
-
 // Bytes 0 .. count - 1 of a 64-byte half.
 uint64 FirstBytes(int64 count)
 {
