@@ -16,6 +16,12 @@ namespace {
 const int32 kStepPixels = 16;
 const int32 kWindowPixels = 32;
 
+// A weight with 16 fraction bits; one does not fit, and is taken as 65535.
+uint16 NarrowWeight(uint32 weight)
+{
+	return (uint16)std::min<uint32>(weight << (16 - AxisWeights::kWeightBits), 65535);
+}
+
 // Bytes 0 .. count - 1 of a 64-byte half.
 uint64 FirstBytes(int64 count)
 {
@@ -51,14 +57,15 @@ PLANAR_TARGET __m512i WeighTaps(__m512i lanes, __m512i weights)
 // Weighs one step's taps of a source row into its planes. Every byte read is ANDed into `all`,
 // bytes past the row's end as all ones, so that the row is opaque where its alpha bytes stay all
 // ones.
-template <bool kPremultiplied>
-PLANAR_TARGET void WeighStep(const uint8* row, const PlanarBlock& block, uint32* planes,
-                             __m512i& all)
+// Loads a step's 32 source pixels from `base` on, bytes past the row's end as all ones, and ANDs
+// them into `all`.
+template <typename Block>
+PLANAR_TARGET void LoadWindow(const uint8* row, const Block& block, __m512i& first, __m512i& second,
+                              __m512i& all)
 {
 	const __m512i kOnes = _mm512_set1_epi8(-1);
 	const uint8* window = row + (size_t)block.base * 4;
 	// Masked loads cost more than plain ones: only the last steps of a row take them.
-	__m512i first, second;
 	if (block.secondHalf == ~(uint64)0) {
 		first = _mm512_loadu_si512(window);
 		second = _mm512_loadu_si512(window + 64);
@@ -67,6 +74,14 @@ PLANAR_TARGET void WeighStep(const uint8* row, const PlanarBlock& block, uint32*
 		second = _mm512_mask_loadu_epi8(kOnes, block.secondHalf, window + 64);
 	}
 	all = _mm512_and_si512(all, _mm512_and_si512(first, second));
+}
+
+template <bool kPremultiplied>
+PLANAR_TARGET void WeighStep(const uint8* row, const PlanarBlock& block, uint32* planes,
+                             __m512i& all)
+{
+	__m512i first, second;
+	LoadWindow(row, block, first, second, all);
 	__m512i taps = _mm512_load_si512(block.taps);
 	__m512i weights = _mm512_load_si512(block.weights);
 	__m512i alpha = GatherChannel(first, second, taps, 3);
@@ -95,6 +110,42 @@ WeighPlanesIn(const uint8* row, const PlanarColumns& columns, uint32* planes)
 	for (int32 b = 0; b < columns.BlockCount(); b++)
 		WeighStep<kPremultiplied>(row, columns.Block(b), planes + b * kLanes * kStepPixels, all);
 	return AllAlphasOpaque(all);
+}
+
+// Destination pixels one narrow step makes.
+const int32 kNarrowPixels = 32;
+const size_t kNarrowLanes = kLanes * kNarrowPixels;
+
+// Weighs one narrow step's taps of a source row: each channel's two taps placed in the high
+// bytes of 16-bit lanes, multiplied by their weights keeping the high 16 bits, and added.
+template <bool kAlpha>
+PLANAR_TARGET void WeighNarrowStep(const uint8* row, const NarrowBlock& block, uint16* planes,
+                                   __m512i& all)
+{
+	const __mmask64 kHighBytes = 0xaaaaaaaaaaaaaaaaull;
+	__m512i first, second;
+	LoadWindow(row, block, first, second, all);
+	__m512i taps = _mm512_load_si512(block.taps);
+	__m512i firstWeights = _mm512_load_si512(block.firstWeights);
+	__m512i secondWeights = _mm512_load_si512(block.secondWeights);
+	for (int32 c = 0; c < (kAlpha ? kLanes : 3); c++) {
+		__m512i firstTaps = _mm512_add_epi16(taps, _mm512_set1_epi16((int16)(c << 8)));
+		__m512i secondTaps = _mm512_add_epi16(taps, _mm512_set1_epi16((int16)((c + 4) << 8)));
+		__m512i a = _mm512_maskz_permutex2var_epi8(kHighBytes, first, firstTaps, second);
+		__m512i b = _mm512_maskz_permutex2var_epi8(kHighBytes, first, secondTaps, second);
+		__m512i sums = _mm512_add_epi16(_mm512_mulhi_epu16(a, firstWeights),
+		                                _mm512_mulhi_epu16(b, secondWeights));
+		_mm512_storeu_si512(planes + c * kNarrowPixels, sums);
+	}
+}
+
+template <bool kAlpha>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni"))) void
+WeighNarrowIn(const uint8* row, const PlanarColumns& columns, uint16* planes)
+{
+	__m512i all = _mm512_set1_epi8(-1);
+	for (int32 b = 0; b < columns.NarrowBlockCount(); b++)
+		WeighNarrowStep<kAlpha>(row, columns.Narrow(b), planes + b * kNarrowLanes, all);
 }
 
 // One step's sixteen destination pixels from the channel sums of its weighed rows, in memory
@@ -276,7 +327,133 @@ void BlendPlanesFor(const uint32* first, const uint32* second, const PlanarLine*
 		BlendPlanesWith<true, false, kRows>(first, second, lines, columns, weighing);
 }
 
+// kRows destination rows from the same two narrow weighed rows, 32 pixels a step, with the
+// next source row weighed alongside where kWeigh.
+template <bool kAlpha, int32 kRows, bool kWeigh>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni"))) void
+BlendNarrowIn(const uint16* first, const uint16* second, const PlanarLine* lines,
+              const PlanarColumns& columns, PlanarWeighing* weighing)
+{
+	__m512i all = _mm512_set1_epi8(-1);
+	__m512i firstWeights[kRows];
+	__m512i secondWeights[kRows];
+	LineWriter writers[kRows];
+	for (int32 k = 0; k < kRows; k++) {
+		firstWeights[k] = _mm512_set1_epi16((int16)NarrowWeight(lines[k].firstWeight));
+		secondWeights[k] = _mm512_set1_epi16((int16)NarrowWeight(lines[k].secondWeight));
+		StartLine(writers[k], lines[k].out, columns.Count());
+	}
+	// Each pass leaves its sum short of the exact one by less than 3 256ths of a level; the
+	// rounding half takes 3 more, so that what is made errs either way alike.
+	const __m512i kHalf = _mm512_set1_epi16(128 + 3);
+	// Byte 2j + 1 of the first operand, then of the second: two channels of pixel j side by side.
+	__m512i pairs;
+	{
+		alignas(64) uint8 order[64];
+		for (int32 j = 0; j < 32; j++) {
+			order[2 * j] = (uint8)(2 * j + 1);
+			order[2 * j + 1] = (uint8)(64 + 2 * j + 1);
+		}
+		pairs = _mm512_load_si512(order);
+	}
+	const __m512i kFirstHalf = _mm512_setr_epi32(
+	    0x200000, 0x210001, 0x220002, 0x230003, 0x240004, 0x250005, 0x260006, 0x270007, 0x280008,
+	    0x290009, 0x2a000a, 0x2b000b, 0x2c000c, 0x2d000d, 0x2e000e, 0x2f000f);
+	const __m512i kSecondHalf = _mm512_add_epi16(kFirstHalf, _mm512_set1_epi16(16));
+	const __m512i kOpaque = _mm512_set1_epi8(-1);
+	const int32 kChannels = kAlpha ? kLanes : 3;
+	for (int32 b = 0; b < columns.NarrowBlockCount();
+	     b++, first += kNarrowLanes, second += kNarrowLanes) {
+		__m512i a[kLanes];
+		__m512i c[kLanes];
+		for (int32 channel = 0; channel < kChannels; channel++) {
+			a[channel] = _mm512_loadu_si512(first + channel * kNarrowPixels);
+			c[channel] = _mm512_loadu_si512(second + channel * kNarrowPixels);
+		}
+		for (int32 k = 0; k < kRows; k++) {
+			__m512i sums[kLanes];
+			for (int32 channel = 0; channel < kChannels; channel++) {
+				sums[channel] = _mm512_add_epi16(
+				    _mm512_add_epi16(_mm512_mulhi_epu16(a[channel], firstWeights[k]),
+				                     _mm512_mulhi_epu16(c[channel], secondWeights[k])),
+				    kHalf);
+			}
+			__m512i blueGreen = _mm512_permutex2var_epi8(sums[0], pairs, sums[1]);
+			__m512i redAlpha = _mm512_permutex2var_epi8(sums[2], pairs, kAlpha ? sums[3] : kOpaque);
+			PutStep(writers[k], _mm512_permutex2var_epi16(blueGreen, kFirstHalf, redAlpha));
+			PutStep(writers[k], _mm512_permutex2var_epi16(blueGreen, kSecondHalf, redAlpha));
+		}
+		if (kWeigh) {
+			WeighNarrowStep<kAlpha>(weighing->row, columns.Narrow(b),
+			                        reinterpret_cast<uint16*>(weighing->planes) + b * kNarrowLanes,
+			                        all);
+		}
+	}
+	for (int32 k = 0; k < kRows; k++)
+		EndLine(writers[k]);
+	_mm_sfence();
+	if (kWeigh)
+		weighing->opaque = AllAlphasOpaque(all);
+}
+
+template <bool kAlpha, int32 kRows>
+void BlendNarrowWith(const uint16* first, const uint16* second, const PlanarLine* lines,
+                     const PlanarColumns& columns, PlanarWeighing* weighing)
+{
+	if (weighing != nullptr)
+		BlendNarrowIn<kAlpha, kRows, true>(first, second, lines, columns, weighing);
+	else
+		BlendNarrowIn<kAlpha, kRows, false>(first, second, lines, columns, weighing);
+}
+
+template <int32 kRows>
+void BlendNarrowFor(const uint16* first, const uint16* second, const PlanarLine* lines,
+                    const PlanarColumns& columns, bool withAlpha, PlanarWeighing* weighing)
+{
+	if (withAlpha)
+		BlendNarrowWith<true, kRows>(first, second, lines, columns, weighing);
+	else
+		BlendNarrowWith<false, kRows>(first, second, lines, columns, weighing);
+}
+
+__attribute__((target("avx512f,avx512bw"))) bool RowIsOpaqueIn(const uint8* row, int32 count)
+{
+	const __m512i kOnes = _mm512_set1_epi8(-1);
+	__m512i all = kOnes;
+	int64 bytes = (int64)count * 4;
+	int64 i = 0;
+	for (; i + 64 <= bytes; i += 64)
+		all = _mm512_and_si512(all, _mm512_loadu_si512(row + i));
+	if (i < bytes)
+		all = _mm512_and_si512(all, _mm512_mask_loadu_epi8(kOnes, FirstBytes(bytes - i), row + i));
+	const uint64 kAlphaBytes = 0x8888888888888888ull;
+	return (_mm512_cmpeq_epi8_mask(all, kOnes) & kAlphaBytes) == kAlphaBytes;
+}
+
 } // namespace
+
+bool RowIsOpaque(const uint8* row, int32 count)
+{
+	return RowIsOpaqueIn(row, count);
+}
+
+void WeighRowNarrow(const uint8* row, const PlanarColumns& columns, bool withAlpha, uint16* planes)
+{
+	if (withAlpha)
+		WeighNarrowIn<true>(row, columns, planes);
+	else
+		WeighNarrowIn<false>(row, columns, planes);
+}
+
+void BlendRowNarrow(const uint16* first, const uint16* second, const PlanarLine* lines,
+                    int32 lineCount, const PlanarColumns& columns, bool withAlpha,
+                    PlanarWeighing* weighing)
+{
+	if (lineCount == 2)
+		BlendNarrowFor<2>(first, second, lines, columns, withAlpha, weighing);
+	else
+		BlendNarrowFor<1>(first, second, lines, columns, withAlpha, weighing);
+}
 
 bool PlanarColumns::Build(const AxisWeights& columns, int32 widthRead)
 {
@@ -328,7 +505,45 @@ bool PlanarColumns::Build(const AxisWeights& columns, int32 widthRead)
 	fCount = count;
 	fBlockCount = blockCount;
 	fBlocks = std::move(blocks);
+	_BuildNarrow(columns, widthRead);
 	return true;
+}
+
+void PlanarColumns::_BuildNarrow(const AxisWeights& columns, int32 widthRead)
+{
+	int32 blockCount = (fCount + kNarrowPixels - 1) / kNarrowPixels;
+	std::unique_ptr<NarrowBlock[]> blocks(new (std::nothrow) NarrowBlock[blockCount]);
+	if (blocks == nullptr)
+		return;
+	int32 firstColumn = columns.Start(0);
+	int64 rowBytes = (int64)widthRead * 4;
+	for (int32 b = 0; b < blockCount; b++) {
+		NarrowBlock& block = blocks[b];
+		int32 from = b * kNarrowPixels;
+		int32 to = std::min(from + kNarrowPixels, fCount);
+		int32 lowest = columns.Start(from);
+		int32 highest = columns.Start(from);
+		for (int32 i = from; i < to; i++) {
+			lowest = std::min(lowest, columns.Start(i));
+			highest = std::max(highest, columns.Start(i));
+		}
+		block.base = lowest - firstColumn;
+		if (highest + 1 - lowest >= kWindowPixels)
+			return;
+
+		memset(block.taps, 0, sizeof(block.taps));
+		for (int32 j = 0; j < kNarrowPixels; j++) {
+			int32 i = std::min(from + j, fCount - 1);
+			block.taps[2 * j + 1] = (uint8)((columns.Start(i) - firstColumn - block.base) * 4);
+			block.firstWeights[j] = NarrowWeight((uint32)columns.Weights(i)[0]);
+			block.secondWeights[j] = NarrowWeight((uint32)columns.Weights(i)[1]);
+		}
+		int64 windowStart = (int64)block.base * 4;
+		block.firstHalf = FirstBytes(rowBytes - windowStart);
+		block.secondHalf = FirstBytes(rowBytes - windowStart - 64);
+	}
+	fNarrowBlockCount = blockCount;
+	fNarrowBlocks = std::move(blocks);
 }
 
 bool WeighRowPlanes(const uint8* row, const PlanarColumns& columns, bool premultiplied,

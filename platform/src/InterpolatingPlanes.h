@@ -31,6 +31,20 @@ struct alignas(64) PlanarBlock {
 	int32 base;
 };
 
+// What one narrow step of 32 destination pixels reads from a source row, as PlanarBlock says,
+// for weighing in 16 bits.
+struct alignas(64) NarrowBlock {
+	// For each destination pixel, a 16-bit lane whose high byte is the byte index of its first
+	// tap's blue; its second tap's is 4 bytes on, green, red and alpha 1, 2 and 3.
+	uint8 taps[64];
+	// The taps' weights with 16 fraction bits (one is taken as 65535).
+	uint16 firstWeights[32];
+	uint16 secondWeights[32];
+	uint64 firstHalf;
+	uint64 secondHalf;
+	int32 base;
+};
+
 // A table of two taps along rows, laid out for the steps below.
 class PlanarColumns {
 public:
@@ -47,11 +61,24 @@ public:
 	int32 BlockCount() const { return fBlockCount; }
 	const PlanarBlock& Block(int32 i) const { return fBlocks[i]; }
 
+	// Whether the narrow steps below can take the table: the taps of 32 destination pixels
+	// within 32 source pixels, as when enlarging. A narrow weighed row fits in Lanes() lanes.
+	bool HasNarrow() const { return fNarrowBlocks != nullptr; }
+	int32 NarrowBlockCount() const { return fNarrowBlockCount; }
+	const NarrowBlock& Narrow(int32 i) const { return fNarrowBlocks[i]; }
+
 private:
+	void _BuildNarrow(const AxisWeights& columns, int32 widthRead);
+
 	int32 fCount = 0;
 	int32 fBlockCount = 0;
+	int32 fNarrowBlockCount = 0;
 	std::unique_ptr<PlanarBlock[]> fBlocks;
+	std::unique_ptr<NarrowBlock[]> fNarrowBlocks;
 };
+
+// Whether every one of `count` pixels of a row has alpha 255.
+bool RowIsOpaque(const uint8* row, int32 count);
 
 // Widens one source row (from the table's first column on) and weighs it along the row into
 // Lanes() planar lanes that drop kFirstPassShift bits, rounding; returns whether every pixel of
@@ -68,8 +95,18 @@ struct PlanarLine {
 	uint8* out;
 };
 
-// A source row to weigh while blending, as WeighRowPlanes() does: into `planes`, which the blend
-// does not read, setting `opaque`.
+// The narrow steps, for plain pixels and opaque premultiplied ones, where colour over alpha is
+// the colour itself: each lane is weighed in 16 bits, as the colour byte shifted up by 8, and
+// each pass drops what its multiply leaves below 16 bits. The result lies within a few 256ths of
+// a level of the planar steps' exact sums, and is rounded once at the end: it differs from theirs
+// only where the exact value lies that near a half, and then by one level.
+
+// Weighs one source row into narrow planes (32 destination pixels a step: blue, green, red and,
+// `withAlpha`, alpha, 32 16-bit lanes each). Every pixel of a premultiplied row must be opaque.
+void WeighRowNarrow(const uint8* row, const PlanarColumns& columns, bool withAlpha, uint16* planes);
+
+// A source row to weigh while blending, as WeighRowPlanes() does (or WeighRowNarrow(), while
+// blending narrow rows): into `planes`, which the blend does not read, setting `opaque`.
 struct PlanarWeighing {
 	const uint8* row;
 	uint32* planes;
@@ -82,6 +119,11 @@ struct PlanarWeighing {
 // NULL.
 void BlendRowPlanes(const uint32* first, const uint32* second, const PlanarLine* lines,
                     int32 lineCount, const PlanarColumns& columns, bool premultiplied, bool opaque,
+                    PlanarWeighing* weighing);
+
+// BlendRowPlanes() for narrow weighed rows; without `withAlpha`, every pixel made is opaque.
+void BlendRowNarrow(const uint16* first, const uint16* second, const PlanarLine* lines,
+                    int32 lineCount, const PlanarColumns& columns, bool withAlpha,
                     PlanarWeighing* weighing);
 
 } // namespace BPrivate

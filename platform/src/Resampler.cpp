@@ -287,29 +287,63 @@ struct RowsRead {
 
 // ResampleColumnsFirst() with the planar steps, for tables of two taps along rows. Three source
 // rows are kept weighed, by their number modulo 3: the two that destination rows are blended
-// from, and the next one, weighed while they are.
+// from, and the next one, weighed while they are. Plain rows, and premultiplied rows that are all
+// opaque, are weighed narrow where the table allows.
 template <bool kPremultiplied>
 __attribute__((always_inline)) inline status_t
 ResamplePlanes(SourceRows source, DestinationRows destination, const AxisWeights& columns,
-               const PlanarColumns& planar, const AxisWeights& rows)
+               const PlanarColumns& planar, const AxisWeights& rows, int32 widthRead)
 {
 	size_t lanes = planar.Lanes();
 	std::unique_ptr<uint32[]> storage(new (std::nothrow) uint32[lanes * 3]);
 	if (storage == NULL)
 		return B_NO_MEMORY;
+	// Each kept row: its number, whether it is weighed narrow, whether it is opaque.
 	int32 kept[3] = {-1, -1, -1};
+	bool keptNarrow[3] = {};
 	bool keptOpaque[3] = {};
+	// The opacity of the rows last looked at, by the same slots.
+	int32 seen[3] = {-1, -1, -1};
+	bool seenOpaque[3] = {};
 	auto planes = [&](int32 y) { return storage.get() + lanes * (size_t)(y % 3); };
+	auto narrowPlanes = [&](int32 y) { return reinterpret_cast<uint16*>(planes(y)); };
 	auto sourceRow = [&](int32 y) { return source.Pixel(columns.Start(0), y); };
+	auto isOpaque = [&](int32 y) {
+		if (seen[y % 3] != y) {
+			seenOpaque[y % 3] = RowIsOpaque(sourceRow(y), widthRead);
+			seen[y % 3] = y;
+		}
+		return seenOpaque[y % 3];
+	};
+	// Whether the rows `read` reads are blended narrow.
+	auto narrowFor = [&](const RowsRead& read) {
+		if (!planar.HasNarrow())
+			return false;
+		if (!kPremultiplied)
+			return true;
+		for (int32 i = 0; i < read.count; i++) {
+			if (!isOpaque(read.rows[i]))
+				return false;
+		}
+		return true;
+	};
 
 	for (int32 r = 0; r < rows.Count();) {
 		RowsRead read(rows, r);
+		bool narrow = narrowFor(read);
 		bool opaque = true;
 		for (int32 i = 0; i < read.count; i++) {
 			int32 y = read.rows[i];
-			if (kept[y % 3] != y) {
-				keptOpaque[y % 3] = WeighRowPlanes(sourceRow(y), planar, kPremultiplied, planes(y));
+			if (kept[y % 3] != y || keptNarrow[y % 3] != narrow) {
+				if (narrow) {
+					WeighRowNarrow(sourceRow(y), planar, !kPremultiplied, narrowPlanes(y));
+					keptOpaque[y % 3] = kPremultiplied;
+				} else {
+					keptOpaque[y % 3] =
+					    WeighRowPlanes(sourceRow(y), planar, kPremultiplied, planes(y));
+				}
 				kept[y % 3] = y;
+				keptNarrow[y % 3] = narrow;
 			}
 			opaque = opaque && keptOpaque[y % 3];
 		}
@@ -325,25 +359,33 @@ ResamplePlanes(SourceRows source, DestinationRows destination, const AxisWeights
 		}
 
 		// The first source row the next destination row reads that is not weighed yet, if its
-		// planes are not among those read now.
-		PlanarWeighing weighing = {};
+		// planes are not among those read now and it is weighed the way these are.
 		int32 next = -1;
 		if (r + lineCount < rows.Count()) {
 			RowsRead following(rows, r + lineCount);
 			for (int32 i = 0; i < following.count && next < 0; i++) {
 				int32 y = following.rows[i];
 				bool inUse = y % 3 == read.rows[0] % 3 || y % 3 == read.rows[read.count - 1] % 3;
-				if (kept[y % 3] != y && !inUse)
+				if (kept[y % 3] != y && !inUse && narrowFor(following) == narrow)
 					next = y;
 			}
 		}
+		PlanarWeighing weighing = {};
 		if (next >= 0)
 			weighing = {sourceRow(next), planes(next), false};
 
-		BlendRowPlanes(planes(read.rows[0]), planes(read.rows[read.count - 1]), lines, lineCount,
-		               planar, kPremultiplied, opaque, next >= 0 ? &weighing : nullptr);
+		PlanarWeighing* along = next >= 0 ? &weighing : nullptr;
+		if (narrow) {
+			BlendRowNarrow(narrowPlanes(read.rows[0]), narrowPlanes(read.rows[read.count - 1]),
+			               lines, lineCount, planar, !kPremultiplied, along);
+			weighing.opaque = kPremultiplied;
+		} else {
+			BlendRowPlanes(planes(read.rows[0]), planes(read.rows[read.count - 1]), lines,
+			               lineCount, planar, kPremultiplied, opaque, along);
+		}
 		if (next >= 0) {
 			kept[next % 3] = next;
+			keptNarrow[next % 3] = narrow;
 			keptOpaque[next % 3] = weighing.opaque;
 		}
 		r += lineCount;
@@ -361,7 +403,8 @@ ResampleColumnsFirst(SourceRows source, DestinationRows destination, const AxisW
 {
 	PlanarColumns planar;
 	if (planar.Build(columns, widthRead))
-		return ResamplePlanes<kPremultiplied>(source, destination, columns, planar, rows);
+		return ResamplePlanes<kPremultiplied>(source, destination, columns, planar, rows,
+		                                      widthRead);
 
 	size_t lanes = (size_t)columns.Count() * kLanes;
 	WorkingRows work;

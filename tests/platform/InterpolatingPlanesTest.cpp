@@ -1,6 +1,8 @@
 // The planar steps of interpolating drawing against the row steps they stand in for: on the same
 // rows and tables they must give the same bytes, write nothing outside the destination pixels,
 // and read nothing outside the source row.
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -176,6 +178,38 @@ protected:
 		return made;
 	}
 
+	// ByPlanes() with the narrow steps.
+	std::vector<Made> ByNarrow(const std::vector<Blend>& blends, bool alongside)
+	{
+		bool withAlpha = !std::get<1>(GetParam());
+		std::vector<uint32> weighed[2] = {std::vector<uint32>(fPlanar.Lanes()),
+		                                  std::vector<uint32>(fPlanar.Lanes())};
+		auto narrow = [&](int32 r) { return reinterpret_cast<uint16*>(weighed[r].data()); };
+		WeighRowNarrow(fRows[0].data(), fPlanar, withAlpha, narrow(0));
+		if (alongside) {
+			Destination scratch(fColumns.Count(), 0);
+			PlanarLine line = {4096, 0, scratch.pixels};
+			PlanarWeighing weighing = {fRows[1].data(), weighed[1].data(), false};
+			BlendRowNarrow(narrow(0), narrow(0), &line, 1, fPlanar, withAlpha, &weighing);
+		} else {
+			WeighRowNarrow(fRows[1].data(), fPlanar, withAlpha, narrow(1));
+		}
+		std::vector<Destination> outs;
+		std::vector<PlanarLine> lines;
+		for (const Blend& blend : blends) {
+			outs.emplace_back(fColumns.Count(), blend.offset);
+			lines.push_back({blend.firstWeight, blend.secondWeight, outs.back().pixels});
+		}
+		BlendRowNarrow(narrow(0), narrow(1), lines.data(), (int32)lines.size(), fPlanar, withAlpha,
+		               nullptr);
+		std::vector<Made> made;
+		for (const Destination& out : outs) {
+			EXPECT_TRUE(out.GuardsIntact());
+			made.push_back({out.Pixels(), {true, true}});
+		}
+		return made;
+	}
+
 	AxisWeights fColumns;
 	PlanarColumns fPlanar;
 	int32 fWidthRead = 0;
@@ -210,6 +244,58 @@ TEST_P(PlanarSteps, MatchTheRowSteps)
 					    << blends[k].offset << (together ? ", two rows" : "");
 				}
 			}
+		}
+	}
+}
+
+// The narrow steps, where they apply (plain pixels, or opaque premultiplied ones): within a
+// fiftieth of a level of the exact interpolation by the table's weights, where the row steps'
+// two roundings leave theirs up to a quarter of a level off; so never more than one level from
+// the row steps. Alignments, two rows at once and weighing alongside as above.
+TEST_P(PlanarSteps, NarrowStaysWithinOneLevel)
+{
+	const auto& [c, premultiplied, opaque] = GetParam();
+	if (!fPlanar.HasNarrow() || (premultiplied && !opaque))
+		return;
+	const uint32 kWeights[][2] = {{4096, 0}, {2048, 2048}, {1, 4095}, {3071, 1025}, {0, 4096}};
+	const size_t kCount = sizeof(kWeights) / sizeof(kWeights[0]);
+	// Each byte of the destination row, interpolated in double precision.
+	auto exact = [&](const uint32* weights) {
+		std::vector<double> bytes;
+		int32 firstColumn = fColumns.Start(0);
+		for (int32 i = 0; i < fColumns.Count(); i++) {
+			size_t at = (size_t)(fColumns.Start(i) - firstColumn) * 4;
+			for (size_t channel = 0; channel < 4; channel++) {
+				double along[2];
+				for (int32 r = 0; r < 2; r++) {
+					along[r] = (fRows[r][at + channel] * fColumns.Weights(i)[0] +
+					            fRows[r][at + 4 + channel] * fColumns.Weights(i)[1]) /
+					           4096.0;
+				}
+				bytes.push_back((along[0] * weights[0] + along[1] * weights[1]) / 4096.0);
+			}
+		}
+		return bytes;
+	};
+	for (size_t w = 0; w < kCount; w++) {
+		Made byRows = ByRows(kWeights[w][0], kWeights[w][1], 0);
+		std::vector<double> want = exact(kWeights[w]);
+		for (size_t offset = 0; offset < 64; offset += 4) {
+			size_t other = (w + 1) % kCount;
+			std::vector<Blend> blends = {{kWeights[w][0], kWeights[w][1], offset},
+			                             {kWeights[other][0], kWeights[other][1], 60 - offset}};
+			std::vector<Made> made = ByNarrow(blends, offset % 8 == 0);
+			std::vector<double> otherWant = exact(kWeights[other]);
+			for (size_t k = 0; k < made.size(); k++) {
+				const std::vector<double>& expected = k == 0 ? want : otherWant;
+				ASSERT_EQ(made[k].bytes.size(), expected.size());
+				for (size_t i = 0; i < expected.size(); i++) {
+					ASSERT_LE(std::abs(made[k].bytes[i] - expected[i]), 0.52)
+					    << "byte " << i << ", offset " << blends[k].offset;
+				}
+			}
+			for (size_t i = 0; i < byRows.bytes.size(); i++)
+				ASSERT_LE(std::abs(made[0].bytes[i] - byRows.bytes[i]), 1) << "byte " << i;
 		}
 	}
 }
