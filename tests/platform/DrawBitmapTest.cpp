@@ -128,6 +128,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, DrawRectangles,
                          testing::Combine(testing::ValuesIn(kRectangles),
                                           testing::Values(B_RGB32, B_RGBA32)));
 
+// Enlarging a source whose rows are opaque in runs, with a few pixels of other alpha between
+// them, so that destination rows are made from opaque rows, from rows with transparency, and
+// from one of each, in every order: each within 1 of the reference.
+TEST(DrawEnlargements, RowsOfMixedOpacityDrawLikeTheReference)
+{
+	const int32 kWidth = 37;
+	const int32 kHeight = 23;
+	BitmapPtr source = RandomSource(BRect(0, 0, kWidth - 1, kHeight - 1), B_RGBA32, 5);
+	for (int32 y = 0; y < kHeight; y++) {
+		for (int32 x = 0; x < kWidth; x++) {
+			uint32 word = WordAt(*source, x, y);
+			bool seeThrough = (y % 7 == 3 && x == (y * 5) % kWidth) || y % 11 == 10;
+			SetWordAt(*source, x, y, seeThrough ? word : word | 0xff000000u);
+		}
+	}
+	for (int32 scale : {2, 3}) {
+		int32 width = scale * kWidth - 1;
+		int32 height = scale * kHeight - 1;
+		Canvas canvas(width, height);
+		ASSERT_EQ(canvas.Draw(source.get(), source->Bounds(), BRect(0, 0, width - 1, height - 1)),
+		          B_OK);
+		std::vector<uint32> expected =
+		    ReferenceScale(*source, {0, 0, kWidth, kHeight}, width, height);
+		EXPECT_LE(LargestByteDifference(Words(canvas.Bitmap()), expected), 1) << scale;
+	}
+}
+
 // A destination rectangle reaching past the bitmap is cut at its edges: what lies inside is
 // what the same drawing gives in a bitmap large enough to hold all of it.
 TEST(DrawClipping, DestinationBeyondTheBitmapIsCut)
