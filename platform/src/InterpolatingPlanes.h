@@ -3,7 +3,7 @@
 // in planes: for every sixteen destination pixels, sixteen blue sums, then green, red and alpha,
 // so that the steps that blend rows and finish pixels work on one channel a register and never
 // move lanes between pixels until the bytes are written. Same results, to the bit, as the general
-// resampler's steps.
+// resampler's steps; the narrow steps below, for rows without transparency, within one level.
 #ifndef INTERPOLATING_PLANES_H
 #define INTERPOLATING_PLANES_H
 
