@@ -1,6 +1,7 @@
 // The fixed-point steps that every path of scaled drawing takes alike, so that the general
-// resampler and its vector forms give the same pixels to the bit: the constants of its
-// arithmetic, and the AVX2 steps that more than one vector path takes.
+// resampler and its vector forms give the same pixels to the bit (all but the narrow steps of
+// interpolation, for rows without transparency, which stay within one level): the constants of
+// its arithmetic, and the AVX2 steps that more than one vector path takes.
 #ifndef RESAMPLE_STEPS_H
 #define RESAMPLE_STEPS_H
 
