@@ -430,6 +430,29 @@ __attribute__((target("avx512f,avx512bw"))) bool RowIsOpaqueIn(const uint8* row,
 	return (_mm512_cmpeq_epi8_mask(all, kOnes) & kAlphaBytes) == kAlphaBytes;
 }
 
+// Places the window of the step whose destination pixels start at `from`: its first source pixel,
+// counted from the table's first column, and which of its bytes lie inside rows of `widthRead`
+// pixels. False when the step's taps do not fit in the window.
+template <typename Block>
+bool PlaceWindow(const AxisWeights& columns, int32 from, int32 pixels, int32 widthRead,
+                 Block& block)
+{
+	int32 to = std::min(from + pixels, columns.Count());
+	int32 lowest = columns.Start(from);
+	int32 highest = columns.Start(from);
+	for (int32 i = from; i < to; i++) {
+		lowest = std::min(lowest, columns.Start(i));
+		highest = std::max(highest, columns.Start(i));
+	}
+	block.base = lowest - columns.Start(0);
+	int64 windowStart = (int64)block.base * 4;
+	int64 rowBytes = (int64)widthRead * 4;
+	block.firstHalf = FirstBytes(rowBytes - windowStart);
+	block.secondHalf = FirstBytes(rowBytes - windowStart - 64);
+	// Both taps of every pixel inside the window.
+	return highest + 1 - lowest < kWindowPixels;
+}
+
 } // namespace
 
 bool RowIsOpaque(const uint8* row, int32 count)
@@ -469,21 +492,12 @@ bool PlanarColumns::Build(const AxisWeights& columns, int32 widthRead)
 		return false;
 
 	int32 firstColumn = columns.Start(0);
-	int64 rowBytes = (int64)widthRead * 4;
 	for (int32 b = 0; b < blockCount; b++) {
 		PlanarBlock& block = blocks[b];
 		int32 from = b * kStepPixels;
-		int32 to = std::min(from + kStepPixels, count);
-		int32 lowest = columns.Start(from);
-		int32 highest = columns.Start(from);
-		for (int32 i = from; i < to; i++) {
-			lowest = std::min(lowest, columns.Start(i));
-			highest = std::max(highest, columns.Start(i));
-		}
-		block.base = lowest - firstColumn;
-		// Both taps of every pixel inside the window, and the windows one run without gaps
-		// from the first column, so that the opacity of every pixel read is seen.
-		if (highest + 1 - lowest >= kWindowPixels)
+		// The windows one run without gaps from the first column, so that the opacity of every
+		// pixel read is seen.
+		if (!PlaceWindow(columns, from, kStepPixels, widthRead, block))
 			return false;
 		if (b == 0 ? block.base != 0 : block.base > blocks[b - 1].base + kWindowPixels)
 			return false;
@@ -498,9 +512,6 @@ bool PlanarColumns::Build(const AxisWeights& columns, int32 widthRead)
 			block.weights[2 * j] = columns.Weights(i)[0];
 			block.weights[2 * j + 1] = columns.Weights(i)[1];
 		}
-		int64 windowStart = (int64)block.base * 4;
-		block.firstHalf = FirstBytes(rowBytes - windowStart);
-		block.secondHalf = FirstBytes(rowBytes - windowStart - 64);
 	}
 	fCount = count;
 	fBlockCount = blockCount;
@@ -516,19 +527,10 @@ void PlanarColumns::_BuildNarrow(const AxisWeights& columns, int32 widthRead)
 	if (blocks == nullptr)
 		return;
 	int32 firstColumn = columns.Start(0);
-	int64 rowBytes = (int64)widthRead * 4;
 	for (int32 b = 0; b < blockCount; b++) {
 		NarrowBlock& block = blocks[b];
 		int32 from = b * kNarrowPixels;
-		int32 to = std::min(from + kNarrowPixels, fCount);
-		int32 lowest = columns.Start(from);
-		int32 highest = columns.Start(from);
-		for (int32 i = from; i < to; i++) {
-			lowest = std::min(lowest, columns.Start(i));
-			highest = std::max(highest, columns.Start(i));
-		}
-		block.base = lowest - firstColumn;
-		if (highest + 1 - lowest >= kWindowPixels)
+		if (!PlaceWindow(columns, from, kNarrowPixels, widthRead, block))
 			return;
 
 		memset(block.taps, 0, sizeof(block.taps));
@@ -538,9 +540,6 @@ void PlanarColumns::_BuildNarrow(const AxisWeights& columns, int32 widthRead)
 			block.firstWeights[j] = NarrowWeight((uint32)columns.Weights(i)[0]);
 			block.secondWeights[j] = NarrowWeight((uint32)columns.Weights(i)[1]);
 		}
-		int64 windowStart = (int64)block.base * 4;
-		block.firstHalf = FirstBytes(rowBytes - windowStart);
-		block.secondHalf = FirstBytes(rowBytes - windowStart - 64);
 	}
 	fNarrowBlockCount = blockCount;
 	fNarrowBlocks = std::move(blocks);

@@ -256,18 +256,6 @@ __attribute__((always_inline)) inline void SumWeighedRows(const WeighedRows& rea
 	}
 }
 
-// Whether destination rows r and next read the same source rows, each with a weight.
-bool ReadSameRows(const AxisWeights& rows, int32 r, int32 next)
-{
-	if (rows.Start(r) != rows.Start(next))
-		return false;
-	for (int32 t = 0; t < rows.Taps(); t++) {
-		if ((rows.Weights(r)[t] == 0) != (rows.Weights(next)[t] == 0))
-			return false;
-	}
-	return true;
-}
-
 // The source rows destination row r reads with a weight (one or two), and their weights.
 struct RowsRead {
 	int32 rows[2] = {};
@@ -282,6 +270,11 @@ struct RowsRead {
 			rows[count] = table.Start(r) + t;
 			weights[count++] = (uint32)table.Weights(r)[t];
 		}
+	}
+
+	bool SameRows(const RowsRead& other) const
+	{
+		return count == other.count && rows[0] == other.rows[0] && rows[1] == other.rows[1];
 	}
 };
 
@@ -350,7 +343,7 @@ ResamplePlanes(SourceRows source, DestinationRows destination, const AxisWeights
 
 		// Enlarging, consecutive destination rows mostly read the same source rows: they are
 		// made together, from one pass over the weighed rows.
-		int32 lineCount = r + 1 < rows.Count() && ReadSameRows(rows, r, r + 1) ? 2 : 1;
+		int32 lineCount = r + 1 < rows.Count() && read.SameRows(RowsRead(rows, r + 1)) ? 2 : 1;
 		PlanarLine lines[2];
 		for (int32 k = 0; k < lineCount; k++) {
 			RowsRead line(rows, r + k);

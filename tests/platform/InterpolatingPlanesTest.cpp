@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -162,20 +163,10 @@ protected:
 		} else {
 			opaque[1] = WeighRowPlanes(fRows[1].data(), fPlanar, premultiplied, weighed[1].data());
 		}
-		std::vector<Destination> outs;
-		std::vector<PlanarLine> lines;
-		for (const Blend& blend : blends) {
-			outs.emplace_back(fColumns.Count(), blend.offset);
-			lines.push_back({blend.firstWeight, blend.secondWeight, outs.back().pixels});
-		}
-		BlendRowPlanes(weighed[0].data(), weighed[1].data(), lines.data(), (int32)lines.size(),
-		               fPlanar, premultiplied, opaque[0] && opaque[1], nullptr);
-		std::vector<Made> made;
-		for (const Destination& out : outs) {
-			EXPECT_TRUE(out.GuardsIntact());
-			made.push_back({out.Pixels(), {opaque[0], opaque[1]}});
-		}
-		return made;
+		return Blended(blends, {opaque[0], opaque[1]}, [&](const PlanarLine* lines, int32 count) {
+			BlendRowPlanes(weighed[0].data(), weighed[1].data(), lines, count, fPlanar,
+			               premultiplied, opaque[0] && opaque[1], nullptr);
+		});
 	}
 
 	// ByPlanes() with the narrow steps.
@@ -194,18 +185,26 @@ protected:
 		} else {
 			WeighRowNarrow(fRows[1].data(), fPlanar, withAlpha, narrow(1));
 		}
+		return Blended(blends, {true, true}, [&](const PlanarLine* lines, int32 count) {
+			BlendRowNarrow(narrow(0), narrow(1), lines, count, fPlanar, withAlpha, nullptr);
+		});
+	}
+
+	// Each of `blends` made by `blend` into a destination row of its own, between markers.
+	std::vector<Made> Blended(const std::vector<Blend>& blends, std::pair<bool, bool> opaque,
+	                          const std::function<void(const PlanarLine*, int32)>& blend)
+	{
 		std::vector<Destination> outs;
 		std::vector<PlanarLine> lines;
-		for (const Blend& blend : blends) {
-			outs.emplace_back(fColumns.Count(), blend.offset);
-			lines.push_back({blend.firstWeight, blend.secondWeight, outs.back().pixels});
+		for (const Blend& one : blends) {
+			outs.emplace_back(fColumns.Count(), one.offset);
+			lines.push_back({one.firstWeight, one.secondWeight, outs.back().pixels});
 		}
-		BlendRowNarrow(narrow(0), narrow(1), lines.data(), (int32)lines.size(), fPlanar, withAlpha,
-		               nullptr);
+		blend(lines.data(), (int32)lines.size());
 		std::vector<Made> made;
 		for (const Destination& out : outs) {
 			EXPECT_TRUE(out.GuardsIntact());
-			made.push_back({out.Pixels(), {true, true}});
+			made.push_back({out.Pixels(), {opaque.first, opaque.second}});
 		}
 		return made;
 	}
