@@ -96,7 +96,8 @@ PLANAR_TARGET void WeighStep(const uint8* row, const PlanarBlock& block, uint32*
 	_mm512_storeu_si512(planes + 3 * kStepPixels, WeighTaps(alpha, weights));
 }
 
-PLANAR_TARGET bool AllAlphasOpaque(__m512i all)
+// Whether every alpha byte of `all`, the AND of pixels, is 255.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline bool AllAlphasOpaque(__m512i all)
 {
 	const uint64 kAlphaBytes = 0x8888888888888888ull;
 	return (_mm512_cmpeq_epi8_mask(all, _mm512_set1_epi8(-1)) & kAlphaBytes) == kAlphaBytes;
@@ -419,15 +420,23 @@ void BlendNarrowFor(const uint16* first, const uint16* second, const PlanarLine*
 __attribute__((target("avx512f,avx512bw"))) bool RowIsOpaqueIn(const uint8* row, int32 count)
 {
 	const __m512i kOnes = _mm512_set1_epi8(-1);
+	// A row with transparency usually shows it early: it is looked at a kilobyte at a time, so
+	// that such a row is not read to its end.
+	const int64 kChunk = 1024;
 	__m512i all = kOnes;
 	int64 bytes = (int64)count * 4;
 	int64 i = 0;
+	for (; i + kChunk <= bytes; i += kChunk) {
+		for (int64 j = 0; j < kChunk; j += 64)
+			all = _mm512_and_si512(all, _mm512_loadu_si512(row + i + j));
+		if (!AllAlphasOpaque(all))
+			return false;
+	}
 	for (; i + 64 <= bytes; i += 64)
 		all = _mm512_and_si512(all, _mm512_loadu_si512(row + i));
 	if (i < bytes)
 		all = _mm512_and_si512(all, _mm512_mask_loadu_epi8(kOnes, FirstBytes(bytes - i), row + i));
-	const uint64 kAlphaBytes = 0x8888888888888888ull;
-	return (_mm512_cmpeq_epi8_mask(all, kOnes) & kAlphaBytes) == kAlphaBytes;
+	return AllAlphasOpaque(all);
 }
 
 // Places the window of the step whose destination pixels start at `from`: its first source pixel,

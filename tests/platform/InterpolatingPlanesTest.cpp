@@ -313,6 +313,28 @@ TEST_P(PlanarSteps, SeeEveryPixelsAlpha)
 	}
 }
 
+class RowOpacity : public testing::TestWithParam<int32> {};
+
+// Rows of every length around the kilobyte that the check looks at in one go: opaque until any
+// one pixel is not, and blind to what lies past the row's end.
+TEST_P(RowOpacity, SeesEveryPixelsAlphaAndNoMore)
+{
+	if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw"))
+		GTEST_SKIP() << "this processor lacks the check";
+	int32 count = GetParam();
+	std::vector<uint8> opaque = RandomRow((size_t)count + 1, 13, true);
+	opaque[(size_t)count * 4 + 3] = 0;
+	EXPECT_TRUE(RowIsOpaque(opaque.data(), count));
+	for (int32 x = 0; x < count; x++) {
+		std::vector<uint8> row = opaque;
+		row[(size_t)x * 4 + 3] = 254;
+		EXPECT_FALSE(RowIsOpaque(row.data(), count)) << x;
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, RowOpacity,
+                         testing::Values(1, 15, 16, 17, 255, 256, 257, 300, 512, 529));
+
 INSTANTIATE_TEST_SUITE_P(Tables, PlanarSteps,
                          testing::Combine(testing::ValuesIn(kTables), testing::Bool(),
                                           testing::Bool()));
