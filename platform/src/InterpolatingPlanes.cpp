@@ -256,6 +256,18 @@ PLANAR_TARGET void EndLine(LineWriter& line)
 		         _mm512_permutex2var_epi32(line.previous, line.shift, _mm512_setzero_si512()));
 }
 
+// Ends a blend's destination rows, orders its streaming stores before whatever reads them, and
+// with kWeigh tells whether the row weighed alongside is opaque, from the AND of its pixels.
+template <int32 kRows, bool kWeigh>
+PLANAR_TARGET void EndBlend(LineWriter (&writers)[kRows], PlanarWeighing* weighing, __m512i all)
+{
+	for (int32 k = 0; k < kRows; k++)
+		EndLine(writers[k]);
+	_mm_sfence();
+	if (kWeigh)
+		weighing->opaque = AllAlphasOpaque(all);
+}
+
 // kRows destination rows from the same two weighed rows, each with its own weights: the planes
 // are read once for all of them. Where every pixel read is kOpaque, the alpha planes are not.
 // With kWeigh, the next source row is weighed step by step alongside: the blend waits on its
@@ -296,11 +308,7 @@ BlendPlanesIn(const uint32* first, const uint32* second, const PlanarLine* lines
 			                          weighing->planes + b * kStepLanes, all);
 		}
 	}
-	for (int32 k = 0; k < kRows; k++)
-		EndLine(writers[k]);
-	_mm_sfence();
-	if (kWeigh)
-		weighing->opaque = AllAlphasOpaque(all);
+	EndBlend<kRows, kWeigh>(writers, weighing, all);
 }
 
 template <bool kPremultiplied, bool kOpaque, int32 kRows>
@@ -390,11 +398,7 @@ BlendNarrowIn(const uint16* first, const uint16* second, const PlanarLine* lines
 			                        all);
 		}
 	}
-	for (int32 k = 0; k < kRows; k++)
-		EndLine(writers[k]);
-	_mm_sfence();
-	if (kWeigh)
-		weighing->opaque = AllAlphasOpaque(all);
+	EndBlend<kRows, kWeigh>(writers, weighing, all);
 }
 
 template <bool kAlpha, int32 kRows>
