@@ -16,6 +16,10 @@ namespace {
 const int32 kStepPixels = 16;
 const int32 kWindowPixels = 32;
 
+// How far ahead of a step's window the weighing asks for a source row's bytes: about sixteen
+// steps when enlarging.
+const uintptr_t kReadAhead = 512;
+
 // A weight with 16 fraction bits; one does not fit, and is taken as 65535.
 uint16 NarrowWeight(uint32 weight)
 {
@@ -54,9 +58,6 @@ PLANAR_TARGET __m512i WeighTaps(__m512i lanes, __m512i weights)
 	return _mm512_srli_epi32(sums, kFirstPassShift);
 }
 
-// Weighs one step's taps of a source row into its planes. Every byte read is ANDed into `all`,
-// bytes past the row's end as all ones, so that the row is opaque where its alpha bytes stay all
-// ones.
 // Loads a step's 32 source pixels from `base` on, bytes past the row's end as all ones, and ANDs
 // them into `all`.
 template <typename Block>
@@ -65,6 +66,11 @@ PLANAR_TARGET void LoadWindow(const uint8* row, const Block& block, __m512i& fir
 {
 	const __m512i kOnes = _mm512_set1_epi8(-1);
 	const uint8* window = row + (size_t)block.base * 4;
+	// The row is read once, a step at a time, while the steps' stores wait on memory: asking for
+	// its bytes well ahead keeps the weighing from waiting on them in turn. A prefetch does not
+	// fault, past the row's end included.
+	_mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(window) + kReadAhead),
+	             _MM_HINT_T0);
 	// Masked loads cost more than plain ones: only the last steps of a row take them.
 	if (block.secondHalf == ~(uint64)0) {
 		first = _mm512_loadu_si512(window);
@@ -76,6 +82,9 @@ PLANAR_TARGET void LoadWindow(const uint8* row, const Block& block, __m512i& fir
 	all = _mm512_and_si512(all, _mm512_and_si512(first, second));
 }
 
+// Weighs one step's taps of a source row into its planes. Every byte read is ANDed into `all`,
+// bytes past the row's end as all ones, so that the row is opaque where its alpha bytes stay all
+// ones.
 template <bool kPremultiplied>
 PLANAR_TARGET void WeighStep(const uint8* row, const PlanarBlock& block, uint32* planes,
                              __m512i& all)
@@ -108,8 +117,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni"))) bool
 WeighPlanesIn(const uint8* row, const PlanarColumns& columns, uint32* planes)
 {
 	__m512i all = _mm512_set1_epi8(-1);
-	for (int32 b = 0; b < columns.BlockCount(); b++)
-		WeighStep<kPremultiplied>(row, columns.Block(b), planes + b * kLanes * kStepPixels, all);
+	const PlanarBlock* blocks = &columns.Block(0);
+	int32 count = columns.BlockCount();
+	for (int32 b = 0; b < count; b++)
+		WeighStep<kPremultiplied>(row, blocks[b], planes + b * kLanes * kStepPixels, all);
 	return AllAlphasOpaque(all);
 }
 
@@ -145,8 +156,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni"))) void
 WeighNarrowIn(const uint8* row, const PlanarColumns& columns, uint16* planes)
 {
 	__m512i all = _mm512_set1_epi8(-1);
-	for (int32 b = 0; b < columns.NarrowBlockCount(); b++)
-		WeighNarrowStep<kAlpha>(row, columns.Narrow(b), planes + b * kNarrowLanes, all);
+	const NarrowBlock* blocks = &columns.Narrow(0);
+	int32 count = columns.NarrowBlockCount();
+	for (int32 b = 0; b < count; b++)
+		WeighNarrowStep<kAlpha>(row, blocks[b], planes + b * kNarrowLanes, all);
 }
 
 // One step's sixteen destination pixels from the channel sums of its weighed rows, in memory
@@ -288,7 +301,13 @@ BlendPlanesIn(const uint32* first, const uint32* second, const PlanarLine* lines
 	}
 	const int32 kChannels = kPremultiplied && kOpaque ? 3 : kLanes;
 	const size_t kStepLanes = kLanes * kStepPixels;
-	for (int32 b = 0; b < columns.BlockCount(); b++, first += kStepLanes, second += kStepLanes) {
+	// Held apart from `columns` and `weighing`, which the stores could otherwise overwrite as far
+	// as the compiler knows, and so would be read anew every step.
+	const PlanarBlock* blocks = &columns.Block(0);
+	int32 count = columns.BlockCount();
+	const uint8* row = kWeigh ? weighing->row : nullptr;
+	uint32* planes = kWeigh ? weighing->planes : nullptr;
+	for (int32 b = 0; b < count; b++, first += kStepLanes, second += kStepLanes) {
 		__m512i a[kLanes];
 		__m512i c[kLanes];
 		for (int32 channel = 0; channel < kChannels; channel++) {
@@ -303,10 +322,8 @@ BlendPlanesIn(const uint32* first, const uint32* second, const PlanarLine* lines
 			}
 			PutStep(writers[k], FinishStep<kPremultiplied, kOpaque>(sums));
 		}
-		if (kWeigh) {
-			WeighStep<kPremultiplied>(weighing->row, columns.Block(b),
-			                          weighing->planes + b * kStepLanes, all);
-		}
+		if (kWeigh)
+			WeighStep<kPremultiplied>(row, blocks[b], planes + b * kStepLanes, all);
 	}
 	EndBlend<kRows, kWeigh>(writers, weighing, all);
 }
@@ -371,8 +388,11 @@ BlendNarrowIn(const uint16* first, const uint16* second, const PlanarLine* lines
 	const __m512i kSecondHalf = _mm512_add_epi16(kFirstHalf, _mm512_set1_epi16(16));
 	const __m512i kOpaque = _mm512_set1_epi8(-1);
 	const int32 kChannels = kAlpha ? kLanes : 3;
-	for (int32 b = 0; b < columns.NarrowBlockCount();
-	     b++, first += kNarrowLanes, second += kNarrowLanes) {
+	const NarrowBlock* blocks = &columns.Narrow(0);
+	int32 count = columns.NarrowBlockCount();
+	const uint8* row = kWeigh ? weighing->row : nullptr;
+	uint16* planes = kWeigh ? reinterpret_cast<uint16*>(weighing->planes) : nullptr;
+	for (int32 b = 0; b < count; b++, first += kNarrowLanes, second += kNarrowLanes) {
 		__m512i a[kLanes];
 		__m512i c[kLanes];
 		for (int32 channel = 0; channel < kChannels; channel++) {
@@ -392,11 +412,8 @@ BlendNarrowIn(const uint16* first, const uint16* second, const PlanarLine* lines
 			PutStep(writers[k], _mm512_permutex2var_epi16(blueGreen, kFirstHalf, redAlpha));
 			PutStep(writers[k], _mm512_permutex2var_epi16(blueGreen, kSecondHalf, redAlpha));
 		}
-		if (kWeigh) {
-			WeighNarrowStep<kAlpha>(weighing->row, columns.Narrow(b),
-			                        reinterpret_cast<uint16*>(weighing->planes) + b * kNarrowLanes,
-			                        all);
-		}
+		if (kWeigh)
+			WeighNarrowStep<kAlpha>(row, blocks[b], planes + b * kNarrowLanes, all);
 	}
 	EndBlend<kRows, kWeigh>(writers, weighing, all);
 }
