@@ -208,15 +208,15 @@ PLANAR_TARGET void StorePixels(uint32* out, int32 count, __m512i run)
 
 // Writes a destination row sixteen pixels at a time. Whole 64-byte lines are written with
 // streaming stores, which skip reading the destination first. The row need not start on a
-// line: the `lead` pixels before the first line are written on their own, and each line after
-// takes the last pixels of one step and the first of the next.
+// line: the `lead` pixels before the first line (sixteen where it does) are written on their own,
+// and each line after takes the last pixels of one step and the first of the next.
 struct LineWriter {
 	uint32* pixels;
 	int32 count;
-	int32 at = 0;
-	int32 lead = 0;
+	int32 lead;
+	// Where the next line starts; negative before the first step.
+	int32 at;
 	bool stream;
-	bool started = false;
 	__m512i shift;
 	__m512i previous;
 };
@@ -227,11 +227,15 @@ PLANAR_TARGET void StartLine(LineWriter& line, uint8* out, int32 count)
 	line.pixels = reinterpret_cast<uint32*>(out);
 	line.count = count;
 	line.stream = address % 4 == 0;
-	if (line.stream)
-		line.lead = (int32)((64 - address % 64) % 64 / 4);
+	int32 before = (int32)((64 - address % 64) % 64 / 4);
+	line.lead = line.stream && before > 0 ? before : kStepPixels;
+	line.at = line.lead - kStepPixels;
+	// Lanes `lead` on from the previous step's first, into the next step where they pass it;
+	// with a lead of sixteen, the next step itself.
 	line.shift =
 	    _mm512_add_epi32(_mm512_set1_epi32(line.lead),
 	                     _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+	line.previous = _mm512_setzero_si512();
 }
 
 // Writes `run` at `line.at`, as far as the row goes.
@@ -242,31 +246,22 @@ PLANAR_TARGET void WriteRun(LineWriter& line, __m512i run)
 		_mm512_stream_si512((__m512i*)(line.pixels + line.at), run);
 	else if (left > 0)
 		StorePixels(line.pixels + line.at, std::min(left, kStepPixels), run);
-	line.at += kStepPixels;
 }
 
 // The row's next sixteen pixels.
 PLANAR_TARGET void PutStep(LineWriter& line, __m512i run)
 {
-	if (line.lead == 0) {
-		WriteRun(line, run);
-		return;
-	}
-	if (!line.started) {
+	if (line.at < 0)
 		StorePixels(line.pixels, std::min(line.lead, line.count), run);
-		line.at = line.lead;
-		line.started = true;
-	} else {
+	else
 		WriteRun(line, _mm512_permutex2var_epi32(line.previous, line.shift, run));
-	}
 	line.previous = run;
+	line.at += kStepPixels;
 }
 
 PLANAR_TARGET void EndLine(LineWriter& line)
 {
-	if (line.lead > 0)
-		WriteRun(line,
-		         _mm512_permutex2var_epi32(line.previous, line.shift, _mm512_setzero_si512()));
+	WriteRun(line, _mm512_permutex2var_epi32(line.previous, line.shift, _mm512_setzero_si512()));
 }
 
 // Ends a blend's destination rows, orders its streaming stores before whatever reads them, and

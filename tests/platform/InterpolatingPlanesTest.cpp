@@ -215,9 +215,10 @@ protected:
 	std::vector<uint8> fRows[2];
 };
 
-// Every weighing of the two rows, at every alignment of the destination to a 64-byte line, one
-// destination row at a time or two together (the second source row then weighed alongside a
-// blend): the same bytes and the same opacity as the row steps.
+// Every weighing of the two rows, at every alignment of the destination to a 64-byte line (and
+// at addresses off pixel alignment, which take no streaming stores), one destination row at a
+// time or two together (the second source row then weighed alongside a blend): the same bytes
+// and the same opacity as the row steps.
 TEST_P(PlanarSteps, MatchTheRowSteps)
 {
 	const uint32 kWeights[][2] = {{4096, 0}, {2048, 2048}, {1, 4095}, {3071, 1025}, {0, 4096}};
@@ -226,7 +227,8 @@ TEST_P(PlanarSteps, MatchTheRowSteps)
 	for (const auto& weights : kWeights)
 		expected.push_back(ByRows(weights[0], weights[1], 0));
 	for (size_t w = 0; w < kCount; w++) {
-		for (size_t offset = 0; offset < 64; offset += 4) {
+		for (size_t offset :
+		     {0, 4, 8, 12, 16, 20, 24, 28, 32, 36, 40, 44, 48, 52, 56, 60, 1, 2, 3}) {
 			size_t other = (w + 1) % kCount;
 			size_t otherOffset = (offset + 20) % 64;
 			for (bool together : {false, true}) {
