@@ -206,29 +206,32 @@ PLANAR_TARGET void StorePixels(uint32* out, int32 count, __m512i run)
 	_mm512_mask_storeu_epi32(out, (__mmask16)((1u << count) - 1), run);
 }
 
-// Writes a destination row sixteen pixels at a time. Whole 64-byte lines are written with
-// streaming stores, which skip reading the destination first. The row need not start on a
-// line: the `lead` pixels before the first line (sixteen where it does) are written on their own,
-// and each line after takes the last pixels of one step and the first of the next.
+// Writes a destination row sixteen pixels at a time, in whole 64-byte lines where the row is
+// pixel-aligned: with streaming stores, which skip reading the destination first, or plain ones.
+// The row need not start on a line: the `lead` pixels before the first line (sixteen where it
+// does) are written on their own, and each line after takes the last pixels of one step and the
+// first of the next.
 struct LineWriter {
 	uint32* pixels;
 	int32 count;
 	int32 lead;
 	// Where the next line starts; negative before the first step.
 	int32 at;
-	bool stream;
+	bool lines;
+	bool streaming;
 	__m512i shift;
 	__m512i previous;
 };
 
-PLANAR_TARGET void StartLine(LineWriter& line, uint8* out, int32 count)
+PLANAR_TARGET void StartLine(LineWriter& line, uint8* out, int32 count, bool streaming)
 {
 	uintptr_t address = reinterpret_cast<uintptr_t>(out);
 	line.pixels = reinterpret_cast<uint32*>(out);
 	line.count = count;
-	line.stream = address % 4 == 0;
+	line.lines = address % 4 == 0;
+	line.streaming = streaming;
 	int32 before = (int32)((64 - address % 64) % 64 / 4);
-	line.lead = line.stream && before > 0 ? before : kStepPixels;
+	line.lead = line.lines && before > 0 ? before : kStepPixels;
 	line.at = line.lead - kStepPixels;
 	// Lanes `lead` on from the previous step's first, into the next step where they pass it;
 	// with a lead of sixteen, the next step itself.
@@ -242,10 +245,14 @@ PLANAR_TARGET void StartLine(LineWriter& line, uint8* out, int32 count)
 PLANAR_TARGET void WriteRun(LineWriter& line, __m512i run)
 {
 	int32 left = line.count - line.at;
-	if (left >= kStepPixels && line.stream)
-		_mm512_stream_si512((__m512i*)(line.pixels + line.at), run);
-	else if (left > 0)
+	if (left >= kStepPixels && line.lines) {
+		if (line.streaming)
+			_mm512_stream_si512((__m512i*)(line.pixels + line.at), run);
+		else
+			_mm512_store_si512((__m512i*)(line.pixels + line.at), run);
+	} else if (left > 0) {
 		StorePixels(line.pixels + line.at, std::min(left, kStepPixels), run);
+	}
 }
 
 // The row's next sixteen pixels.
@@ -292,7 +299,9 @@ BlendPlanesIn(const uint32* first, const uint32* second, const PlanarLine* lines
 	for (int32 k = 0; k < kRows; k++) {
 		firstWeights[k] = _mm512_set1_epi32((int32)lines[k].firstWeight);
 		secondWeights[k] = _mm512_set1_epi32((int32)lines[k].secondWeight);
-		StartLine(writers[k], lines[k].out, columns.Count());
+		// These steps do more work a pixel than the narrow ones, and streaming stores waiting
+		// on memory held them up more than plain stores' reads of each line cost.
+		StartLine(writers[k], lines[k].out, columns.Count(), false);
 	}
 	const int32 kChannels = kPremultiplied && kOpaque ? 3 : kLanes;
 	const size_t kStepLanes = kLanes * kStepPixels;
@@ -362,7 +371,7 @@ BlendNarrowIn(const uint16* first, const uint16* second, const PlanarLine* lines
 	for (int32 k = 0; k < kRows; k++) {
 		firstWeights[k] = _mm512_set1_epi16((int16)NarrowWeight(lines[k].firstWeight));
 		secondWeights[k] = _mm512_set1_epi16((int16)NarrowWeight(lines[k].secondWeight));
-		StartLine(writers[k], lines[k].out, columns.Count());
+		StartLine(writers[k], lines[k].out, columns.Count(), true);
 	}
 	// Each pass leaves its sum short of the exact one by less than 3 256ths of a level; the
 	// rounding half takes 3 more, so that what is made errs either way alike.
