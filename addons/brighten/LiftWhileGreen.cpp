@@ -106,6 +106,14 @@ __attribute__((target("avx2"))) int32 LiftEightLanes(const uint32* source, uint3
 {
 	return LiftLanes<8>(source, destination, count, state);
 }
+
+// Where it has AVX-512, the same, with each step's eight quotients in one register instead of
+// two.
+__attribute__((target("avx512f,avx512vl"))) int32
+LiftEightWideLanes(const uint32* source, uint32* destination, int32 count, LiftState& state)
+{
+	return LiftLanes<8>(source, destination, count, state);
+}
 #endif
 
 } // namespace
@@ -113,6 +121,8 @@ __attribute__((target("avx2"))) int32 LiftEightLanes(const uint32* source, uint3
 int32 LiftWhileGreen(const uint32* source, uint32* destination, int32 count, LiftState& state)
 {
 #if defined(__x86_64__) || defined(__i386__)
+	if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
+		return LiftEightWideLanes(source, destination, count, state);
 	if (__builtin_cpu_supports("avx2"))
 		return LiftEightLanes(source, destination, count, state);
 #endif
