@@ -16,8 +16,8 @@ namespace {
 const int32 kStepPixels = 16;
 const int32 kWindowPixels = 32;
 
-// How far ahead of a step's window the weighing asks for a source row's bytes: about sixteen
-// steps when enlarging.
+// How far ahead of a step's window the weighing asks for a source row's bytes: when doubling,
+// about sixteen steps of sixteen pixels, or eight narrow ones.
 const uintptr_t kReadAhead = 512;
 
 // A weight with 16 fraction bits; one does not fit, and is taken as 65535.
@@ -217,7 +217,7 @@ struct LineWriter {
 	int32 lead;
 	// Where the next line starts; negative before the first step.
 	int32 at;
-	bool lines;
+	bool wholeLines;
 	bool streaming;
 	__m512i shift;
 	__m512i previous;
@@ -228,10 +228,10 @@ PLANAR_TARGET void StartLine(LineWriter& line, uint8* out, int32 count, bool str
 	uintptr_t address = reinterpret_cast<uintptr_t>(out);
 	line.pixels = reinterpret_cast<uint32*>(out);
 	line.count = count;
-	line.lines = address % 4 == 0;
+	line.wholeLines = address % 4 == 0;
 	line.streaming = streaming;
 	int32 before = (int32)((64 - address % 64) % 64 / 4);
-	line.lead = line.lines && before > 0 ? before : kStepPixels;
+	line.lead = line.wholeLines && before > 0 ? before : kStepPixels;
 	line.at = line.lead - kStepPixels;
 	// Lanes `lead` on from the previous step's first, into the next step where they pass it;
 	// with a lead of sixteen, the next step itself.
@@ -245,7 +245,7 @@ PLANAR_TARGET void StartLine(LineWriter& line, uint8* out, int32 count, bool str
 PLANAR_TARGET void WriteRun(LineWriter& line, __m512i run)
 {
 	int32 left = line.count - line.at;
-	if (left >= kStepPixels && line.lines) {
+	if (left >= kStepPixels && line.wholeLines) {
 		if (line.streaming)
 			_mm512_stream_si512((__m512i*)(line.pixels + line.at), run);
 		else
@@ -271,7 +271,7 @@ PLANAR_TARGET void EndLine(LineWriter& line)
 	WriteRun(line, _mm512_permutex2var_epi32(line.previous, line.shift, _mm512_setzero_si512()));
 }
 
-// Ends a blend's destination rows, orders its streaming stores before whatever reads them, and
+// Ends a blend's destination rows, orders any streaming stores before whatever reads them, and
 // with kWeigh tells whether the row weighed alongside is opaque, from the AND of its pixels.
 template <int32 kRows, bool kWeigh>
 PLANAR_TARGET void EndBlend(LineWriter (&writers)[kRows], PlanarWeighing* weighing, __m512i all)
